@@ -1,0 +1,65 @@
+#pragma once
+
+#include <QMetaType>
+#include <QWidget>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <pcl/point_cloud.h>
+#include <pcl/point_types.h>
+
+#include "protocol/KXScanPoint.h"
+
+Q_DECLARE_METATYPE(std::vector<KXScanPoint>)
+
+namespace pcl {
+namespace visualization {
+class PCLVisualizer;
+class MouseEvent;
+}  // namespace visualization
+}  // namespace pcl
+class vtkScalarBarWidget;
+class Ui_vtkViewer;
+
+// The 3-D view in the centre of the main window: a top-down metric scene with
+// axis lines, range rings, the cloud "scan" and an intensity legend.
+class vtkViewer : public QWidget {
+  Q_OBJECT
+
+ public:
+  explicit vtkViewer(QWidget* parent = nullptr);
+  ~vtkViewer() override;
+
+  void SetPointSize(int size);
+  void ShowScalarBar(bool show, int mode);
+  // Thread-safe: each value is read whole.
+  void GetSelectedPoint(float* distance, float* angle, uint8_t* intensity);
+  pcl::PointXYZI PickPoint(double x, double y);
+  static void OnMouseEvent(const pcl::visualization::MouseEvent& event, void* cookie);
+
+  int pointSize = 3;
+  int rotationSign = 1;  // +1 counter-clockwise, -1 clockwise
+
+ public slots:
+  void slotShowDeviceData(std::vector<KXScanPoint> _kx_pointCloud);
+
+ private:
+  void InitScene();
+
+  Ui_vtkViewer* ui = nullptr;
+  int colorMode = 0;
+  std::shared_ptr<pcl::visualization::PCLVisualizer> visualizer;
+  pcl::PointXYZ xAxisStart{10, 0, 0};
+  pcl::PointXYZ xAxisEnd{-10, 0, 0};
+  pcl::PointXYZ yAxisStart{0, 10, 0};
+  pcl::PointXYZ yAxisEnd{0, -10, 0};
+  pcl::PointCloud<pcl::PointXYZI>::Ptr frameCloud;
+  std::string cloudId = "scan";
+  vtkScalarBarWidget* scalarBarWidget = nullptr;
+  std::atomic<float> selectedDistance{0.0f};
+  std::atomic<float> selectedAngle{0.0f};
+  std::atomic<uint8_t> selectedIntensity{0};
+};

@@ -9,6 +9,7 @@
 #include "SimDecode.h"
 #include "SimProcess.h"
 #include "protocol/KXPacket.h"
+#include "tests/support/PtyPair.h"
 
 namespace {
 
@@ -176,6 +177,23 @@ TEST(SimExecutable, ReplayReproducesACapture) {
     EXPECT_EQ(std::string(again.begin() + 5, again.end()), recorded);
   }
   unlink(capture.c_str());
+}
+
+TEST(SimExecutable, DrivesAGivenDevice) {
+  PtyPair pty;  // the simulator takes the slave; the test is the host on the master
+  SimProcess sim({"--device", pty.SlavePath(), "--ack", "long"});
+  EXPECT_EQ(sim.FirstLine(), pty.SlavePath());
+  pty.Write(kStart);
+  std::vector<uint8_t> got = pty.Read(5 + 47 * 3, std::chrono::seconds(5));
+  ASSERT_EQ(got.size(), 5u + 47 * 3);
+  EXPECT_TRUE(std::equal(got.begin(), got.begin() + 5, kx::kAckLong));
+  EXPECT_EQ(DecodeStream(got).stats.packets, 3u);
+  sim.Signal(SIGTERM);
+  EXPECT_EQ(sim.Wait(), 0);
+
+  SimProcess missing({"--device", "/nonexistent/tty"});
+  EXPECT_EQ(missing.Wait(), 1);
+  EXPECT_NE(missing.Stderr().find("/nonexistent/tty"), std::string::npos);
 }
 
 }  // namespace

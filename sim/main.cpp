@@ -106,6 +106,7 @@ class Simulator {
     // The link exists before the path is announced, so that a caller that
     // waits for the first line can use either.
     if (!opt_.linkPath.empty() && !MakeLink()) return 1;
+    if (!opt_.statsFile.empty()) WriteStats();
     std::printf("%s\n", path_.c_str());
     std::fflush(stdout);
 
@@ -175,6 +176,14 @@ class Simulator {
     }
     linkMade_ = true;
     return true;
+  }
+
+  // Only while it still points at our terminal: a later instance may have
+  // taken the name over.
+  void RemoveLink() {
+    char target[512] = {};
+    ssize_t n = readlink(opt_.linkPath.c_str(), target, sizeof target - 1);
+    if (n > 0 && path_ == std::string(target, static_cast<size_t>(n))) unlink(opt_.linkPath.c_str());
   }
 
   int64_t Now() const { return MonotonicNs() - t0_; }
@@ -273,6 +282,7 @@ class Simulator {
       }
       pacer_.Book(std::max(pacer_.LineFreeNs(), now - sim::LinePacer::kMaxLagNs), n);
       Queue(buf, n);
+      replayCounter_.Feed(buf, n, stats_);
       return FlushPending(now);
     }
     sim::LinePacer::Slot slot = pacer_.Next(nextIndex_, now);
@@ -349,7 +359,7 @@ class Simulator {
     fd_ = -1;
     if (slaveKeeper_ >= 0) close(slaveKeeper_);
     slaveKeeper_ = -1;
-    if (linkMade_) unlink(opt_.linkPath.c_str());
+    if (linkMade_) RemoveLink();
     if (capture_) std::fflush(capture_);
     if (!opt_.statsFile.empty()) WriteStats();
     std::fprintf(stderr, "%s\n", sim::FormatSummary(stats_).c_str());
@@ -368,6 +378,7 @@ class Simulator {
   bool linkMade_ = false;
   FILE* capture_ = nullptr;
   FILE* replay_ = nullptr;
+  sim::StreamCounter replayCounter_;
   bool replayDone_ = false;
   bool streaming_ = false;
   bool hangupDue_ = false;

@@ -101,6 +101,22 @@ TEST(SimExecutable, KeepsLinkAndRemovesItOnSigterm) {
   EXPECT_NE(lstat(link.c_str(), &st), 0) << "link left behind";
   unlink(link.c_str());
 
+  // A second instance takes the name over; the first one leaves it alone.
+  {
+    SimProcess first({"--link", link});
+    first.FirstLine();
+    SimProcess second({"--link", link});
+    std::string secondPath = second.FirstLine();
+    first.Signal(SIGTERM);
+    EXPECT_EQ(first.Wait(), 0);
+    char now[256] = {};
+    ASSERT_GT(readlink(link.c_str(), now, sizeof now - 1), 0);
+    EXPECT_EQ(secondPath, now);
+    second.Signal(SIGTERM);
+    EXPECT_EQ(second.Wait(), 0);
+    EXPECT_NE(lstat(link.c_str(), &st), 0);
+  }
+
   // A regular file in the way is not clobbered.
   std::string file = TempPath("file");
   { std::ofstream(file) << "keep"; }
@@ -166,6 +182,12 @@ TEST(SimExecutable, ReplayReproducesACapture) {
     std::vector<uint8_t> again = replay.Read(recorded.size());
     EXPECT_EQ(std::string(again.begin(), again.end()), recorded);
     EXPECT_TRUE(replay.Read(1, 200ms).empty()) << "sent more than the file";
+    replay.Signal(SIGTERM);
+    ASSERT_EQ(replay.Wait(), 0);
+    std::string summary = replay.Stderr();
+    EXPECT_EQ(Counter(summary, "packets"), 40u) << summary;
+    EXPECT_EQ(Counter(summary, "garbage_bytes"), 5u * 8) << summary;
+    EXPECT_EQ(Counter(summary, "acks"), 1u) << summary;
   }
   {
     SimProcess replay({"--replay", capture, "--wait-start", "--ack", "long"});

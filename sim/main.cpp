@@ -203,7 +203,7 @@ class Simulator {
       }
 
       int64_t wakeNs = opt_.statsFile.empty() ? now + 1'000'000'000 : nextStatsNs;
-      if (streaming_ && pending_.empty()) wakeNs = std::min(wakeNs, NextSendNs(now));
+      if (streaming_ && pending_.empty() && !replayDone_) wakeNs = std::min(wakeNs, NextSendNs(now));
       if (!pending_.empty()) wakeNs = std::min(wakeNs, now + 10'000'000);
       int64_t waitNs = std::max<int64_t>(0, wakeNs - Now());
       timespec ts{static_cast<time_t>(waitNs / 1'000'000'000), static_cast<long>(waitNs % 1'000'000'000)};

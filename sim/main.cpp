@@ -343,11 +343,10 @@ class Simulator {
 
   void Finish() {
     if (hangupDue_ && slaveKeeper_ >= 0) {
-      // Give a reading host up to half a second to take the last packets
-      // before the line goes dead.
-      // Bytes just written may still be on their way into the count, so the
-      // queue must read empty twice in a row.
-      int64_t until = MonotonicNs() + 500'000'000;
+      // Give a reading host up to two seconds to take the last packets before
+      // the line goes dead. Bytes just written may still be on their way into
+      // the count, so the queue must read empty twice in a row.
+      int64_t until = MonotonicNs() + 2'000'000'000;
       int emptyReads = 0, queued = 0;
       while (emptyReads < 2 && MonotonicNs() < until) {
         usleep(5000);

@@ -113,7 +113,7 @@ class Simulator {
     t0_ = MonotonicNs();
     streaming_ = opt_.replayFile.empty() ? opt_.autostart : !opt_.waitStart;
     int status = Loop();
-    Finish();
+    if (!Finish()) status = 1;
     return status;
   }
 
@@ -189,12 +189,15 @@ class Simulator {
   int64_t Now() const { return MonotonicNs() - t0_; }
 
   int Loop() {
-    int64_t nextStatsNs = 0;
+    int64_t nextTickNs = 0;
     for (;;) {
       int64_t now = Now();
-      if (!opt_.statsFile.empty() && now >= nextStatsNs) {
-        WriteStats();
-        nextStatsNs = now + 1'000'000'000;
+      // Once a second the counters and the capture reach the disk, so that
+      // readers see them while the simulator runs.
+      if (now >= nextTickNs) {
+        if (!opt_.statsFile.empty()) WriteStats();
+        if (capture_ && std::fflush(capture_) != 0) return CaptureFailed();
+        nextTickNs = now + 1'000'000'000;
       }
       if (!pending_.empty() && !FlushPending(now)) return 1;
       if (pending_.empty()) {
@@ -202,7 +205,7 @@ class Simulator {
         if (streaming_ && !SendDue(now)) return 1;
       }
 
-      int64_t wakeNs = opt_.statsFile.empty() ? now + 1'000'000'000 : nextStatsNs;
+      int64_t wakeNs = nextTickNs;
       if (streaming_ && pending_.empty() && !replayDone_) wakeNs = std::min(wakeNs, NextSendNs(now));
       if (!pending_.empty()) wakeNs = std::min(wakeNs, now + 10'000'000);
       int64_t waitNs = std::max<int64_t>(0, wakeNs - Now());
@@ -312,7 +315,10 @@ class Simulator {
     while (!pending_.empty()) {
       ssize_t n = write(fd_, pending_.data(), pending_.size());
       if (n > 0) {
-        if (capture_) std::fwrite(pending_.data(), 1, static_cast<size_t>(n), capture_);
+        if (capture_ && std::fwrite(pending_.data(), 1, static_cast<size_t>(n), capture_) != static_cast<size_t>(n)) {
+          CaptureFailed();
+          return false;
+        }
         stats_.bytes += static_cast<uint64_t>(n);
         pending_.erase(pending_.begin(), pending_.begin() + n);
         blockedSinceNs_ = -1;
@@ -341,7 +347,14 @@ class Simulator {
     }
   }
 
-  void Finish() {
+  // A capture that misses bytes would mislead whoever replays it.
+  int CaptureFailed() {
+    std::fprintf(stderr, "lds-sim: writing %s failed: %s\n", opt_.captureFile.c_str(), std::strerror(errno));
+    return 1;
+  }
+
+  // Returns false when the capture could not be completed.
+  bool Finish() {
     if (hangupDue_ && slaveKeeper_ >= 0) {
       // Give a reading host up to two seconds to take the last packets before
       // the line goes dead. Bytes just written may still be on their way into
@@ -359,9 +372,15 @@ class Simulator {
     if (slaveKeeper_ >= 0) close(slaveKeeper_);
     slaveKeeper_ = -1;
     if (linkMade_) RemoveLink();
-    if (capture_) std::fflush(capture_);
+    bool ok = true;
+    if (capture_) {
+      ok = std::fclose(capture_) == 0;
+      capture_ = nullptr;
+      if (!ok) std::fprintf(stderr, "lds-sim: writing %s failed\n", opt_.captureFile.c_str());
+    }
     if (!opt_.statsFile.empty()) WriteStats();
     std::fprintf(stderr, "%s\n", sim::FormatSummary(stats_).c_str());
+    return ok;
   }
 
   sim::SimOptions opt_;

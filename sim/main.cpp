@@ -204,6 +204,10 @@ class Simulator {
         if (hangupDue_) return 0;
         if (streaming_ && !SendDue(now)) return 1;
       }
+      // After a command, once its acknowledgement is out, the counters are
+      // written at once: a host that stopped the stream finds them final.
+      if (commandSeen_ && pending_.empty() && !opt_.statsFile.empty()) WriteStats();
+      if (pending_.empty()) commandSeen_ = false;
 
       int64_t wakeNs = nextTickNs;
       if (streaming_ && pending_.empty() && !replayDone_) wakeNs = std::min(wakeNs, NextSendNs(now));
@@ -241,6 +245,7 @@ class Simulator {
       return false;
     }
     for (sim::SimCommand c : parser_.Feed(buf, static_cast<size_t>(n))) {
+      commandSeen_ = true;
       int64_t now = Now();
       if (c == sim::SimCommand::Start) {
         if (!streaming_) {
@@ -401,6 +406,7 @@ class Simulator {
   bool streaming_ = false;
   bool hangupDue_ = false;
   bool statsWarned_ = false;
+  bool commandSeen_ = false;
   int64_t t0_ = 0;
   uint64_t nextIndex_ = 0;
   int64_t blockedSinceNs_ = -1;

@@ -32,7 +32,8 @@ uint64_t Counter(const std::string& text, const std::string& key) {
 }
 
 TEST(SimExecutable, AnswersCommandsAndStreamsOnlyWhileStarted) {
-  SimProcess sim({});
+  std::string stats = TempPath("stats-commands");
+  SimProcess sim({"--stats-file", stats});
   std::string path = sim.FirstLine();
   ASSERT_EQ(path.rfind("/dev/pts/", 0), 0u) << path;
   ASSERT_TRUE(sim.OpenTty(path));
@@ -58,6 +59,8 @@ TEST(SimExecutable, AnswersCommandsAndStreamsOnlyWhileStarted) {
   EXPECT_EQ(d.stats.crcErrors, 0u);
   EXPECT_EQ(d.stats.skippedBytes, 0u);
   EXPECT_FLOAT_EQ(d.speedRpm, 600.0f);
+  // Written as soon as the stop was answered, not only once a second.
+  EXPECT_EQ(Counter(ReadWholeFile(stats), "packets"), d.stats.packets);
 
   sim.Signal(SIGINT);
   ASSERT_EQ(sim.Wait(), 0);
@@ -65,6 +68,7 @@ TEST(SimExecutable, AnswersCommandsAndStreamsOnlyWhileStarted) {
   EXPECT_EQ(Counter(summary, "packets"), d.stats.packets) << summary;
   EXPECT_EQ(Counter(summary, "points"), d.points.size()) << summary;
   EXPECT_EQ(Counter(summary, "bytes"), stream.size() + 4) << summary;
+  unlink(stats.c_str());
 }
 
 TEST(SimExecutable, AcknowledgementStyles) {

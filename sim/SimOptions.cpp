@@ -174,6 +174,10 @@ ParseResult ParseSimOptions(const std::vector<std::string>& args) {
     r.error = "--bad-crc-every, --garbage-every and --hangup-after apply to the simulated room, not to --replay";
     return r;
   }
+  if (!o.replayFile.empty() && o.replayFile == o.captureFile) {
+    r.error = "--capture would overwrite the file given to --replay";
+    return r;
+  }
   if (o.autostart && o.waitStart) {
     r.error = "--autostart and --wait-start cannot be combined";
     return r;

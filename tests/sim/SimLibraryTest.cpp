@@ -269,6 +269,7 @@ TEST(SimOptions, RejectsBadArguments) {
                                               {"--link", "/tmp/a", "--device", "/dev/null"},
                                               {"--wait-start"},
                                               {"--replay", "r", "--hangup-after", "3"},
+                                              {"--replay", "r", "--capture", "r"},
                                               {"--autostart=1"},
                                               {"--link="}}) {
     auto r = Parse(bad);

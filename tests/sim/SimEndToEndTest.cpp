@@ -3,12 +3,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <string>
 
 #include "SimDecode.h"
 #include "SimProcess.h"
 #include "protocol/KXPacket.h"
+#include "sim/SimPacket.h"
+#include "sim/SimScene.h"
 #include "tests/support/PtyPair.h"
 
 namespace {
@@ -220,6 +223,40 @@ TEST(SimExecutable, DrivesAGivenDevice) {
   SimProcess missing({"--device", "/nonexistent/tty"});
   EXPECT_EQ(missing.Wait(), 1);
   EXPECT_NE(missing.Stderr().find("/nonexistent/tty"), std::string::npos);
+}
+
+// The real protocol object on the real serial port, as the window uses it.
+TEST(SimExecutable, TheProtocolObjectDrivesIt) {
+  SimProcess sim({"--link", TempPath("protocol-link"), "--baud", "460800"});
+  ASSERT_FALSE(sim.FirstLine().empty());
+  KXProtocol protocol;
+  ASSERT_TRUE(protocol.Connect(TempPath("protocol-link"), 460800));
+  ASSERT_TRUE(protocol.EnableLidar());
+
+  std::vector<KXScanPoint> points;
+  auto deadline = std::chrono::steady_clock::now() + 5s;
+  while (points.size() < 2 * 450 && std::chrono::steady_clock::now() < deadline) {
+    auto more = protocol.TakeScanPoints();
+    points.insert(points.end(), more.begin(), more.end());
+    usleep(10000);
+  }
+  ASSERT_GE(points.size(), 2u * 450);
+  sim::SimScene scene;
+  size_t offTruth = 0;
+  for (const KXScanPoint& p : points)
+    offTruth += std::fabs(p.distance - scene.TrueDistanceMm(p.angle)) > sim::ScanGenerator::kNoiseBoundMm + 0.5;
+  // Only points right on the edge of an object may miss.
+  EXPECT_LE(offTruth, 4u);
+  float rpm = 0;
+  uint16_t ts = 0;
+  protocol.GetSpeedAndTimestamp(&rpm, &ts);
+  EXPECT_FLOAT_EQ(rpm, 600.0f);
+
+  EXPECT_TRUE(protocol.DisableLidar());
+  EXPECT_EQ(protocol.GetLinkStats().crcErrors, 0u);
+  protocol.Disconnect();
+  sim.Signal(SIGTERM);
+  EXPECT_EQ(sim.Wait(), 0);
 }
 
 }  // namespace

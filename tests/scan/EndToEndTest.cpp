@@ -135,8 +135,9 @@ TEST(EndToEnd, SimulatedRoomAppearsOneFramePerRevolution) {
           EXPECT_NEAR(p.distance, wall, 11.0) << "angle " << p.angle;
         }
       }
-      // 4500 points per second at 10 revolutions: 450 points, 0.8 degrees apart.
-      EXPECT_GE(filled, 440);
+      // 4500 points per second at 10 revolutions: 450 points, 0.8 degrees
+      // apart; a badly stalled simulator may skip a packet or two.
+      EXPECT_GE(filled, 420);
       EXPECT_GE(onWalls, 190);
       EXPECT_LE(offTruth, 2);  // only points right on an edge of the pillar or the box
       ++checkedFrames;

@@ -120,6 +120,11 @@ vtkViewer::~vtkViewer() {
   }
   legend.reset();
   scalarBarWidget = nullptr;
+  // The visualizer's interactor style holds the render window, which holds the
+  // interactor, which holds the style: a cycle VTK cannot collect, and a style
+  // whose mouse callback points at this viewer. Detaching the style from the
+  // widget's interactor breaks both.
+  if (QVTKInteractor* interactor = ui->viewer->interactor()) interactor->SetInteractorStyle(nullptr);
   delete ui;
   ui = nullptr;
 }

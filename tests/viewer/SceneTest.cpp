@@ -3,6 +3,7 @@
 #include <vtkProperty.h>
 #include <vtkRegularPolygonSource.h>
 #include <vtkScalarsToColors.h>
+#include <vtkWeakPointer.h>
 
 #include "ViewerTestSupport.h"
 
@@ -139,16 +140,29 @@ TEST_F(ViewerTest, EmptySceneRendersGreyBackgroundAndAxisThroughTheCentre) {
   EXPECT_TRUE(found);
 }
 
-TEST_F(ViewerTest, DestroyingAndRebuildingViewersIsClean) {
-  // Several viewers in one process (the factories are registered once).
+TEST_F(ViewerTest, DestroyingAViewerReleasesItsWholeScene) {
+  // Several viewers in one process (the VTK factories are registered once),
+  // each freeing its render window, and with it the scene, when destroyed.
   for (int k = 0; k < 2; ++k) {
-    vtkViewer other;
-    other.resize(200, 150);
-    other.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&other));
-    other.slotShowDeviceData(EmptyFrame());
-    EXPECT_TRUE(Access::Visualizer(other).contains("scan"));
+    vtkWeakPointer<vtkRenderWindow> window;
+    vtkWeakPointer<vtkRenderer> renderer;
+    {
+      vtkViewer other;
+      other.resize(200, 150);
+      other.show();
+      ASSERT_TRUE(QTest::qWaitForWindowExposed(&other));
+      other.slotShowDeviceData(EmptyFrame());
+      EXPECT_TRUE(Access::Visualizer(other).contains("scan"));
+      window = RenderWidget(other)->renderWindow();
+      renderer = SceneRenderer(other);
+      ASSERT_NE(window, nullptr);
+    }
+    EXPECT_EQ(window, nullptr);
+    EXPECT_EQ(renderer, nullptr);
   }
+  // The fixture's viewer is untouched by the others.
+  view->slotShowDeviceData(EmptyFrame());
+  EXPECT_EQ(ScanPolyData(*view)->GetNumberOfPoints(), 600);
 }
 
 }  // namespace

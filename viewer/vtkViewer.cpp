@@ -135,8 +135,9 @@ void vtkViewer::InitScene() {
 
   auto renderer = vtkSmartPointer<vtkRenderer>::New();
   auto renderWindow = vtkSmartPointer<vtkGenericOpenGLRenderWindow>::New();
-  // Mesa's software rasteriser (Xvfb, remote desktops) renders nothing into a
-  // multisampled window buffer; one sample per pixel works everywhere.
+  // One sample per pixel: with multisampling (tried under Mesa's software
+  // renderer) the one-pixel axis and measuring lines are blended into the
+  // background and lose their exact grey and red.
   renderWindow->SetMultiSamples(0);
   renderWindow->AddRenderer(renderer);
   visualizer = std::make_shared<pcl::visualization::PCLVisualizer>(renderer, renderWindow, "Viewer", false);

@@ -287,19 +287,21 @@ void vtkViewer::slotShowDeviceData(std::vector<KXScanPoint> _kx_pointCloud) {
   auto actors = visualizer->getCloudActorMap();
   auto found = actors->find(cloudId);
   if (found != actors->end() && found->second.actor) UpdateCloudActor(*found->second.actor, *display);
+  // The visualizer has no interactor of its own here, so its spin returns at
+  // once; the widget's scheduled repaint does the drawing.
   visualizer->spinOnce(20, false);
   ui->viewer->update();
 }
 
 pcl::PointXYZI vtkViewer::PickPoint(double x, double y) {
-  if (!frameCloud) {
+  std::vector<pcl::visualization::Camera> cameras;
+  if (frameCloud) visualizer->getCameras(cameras);
+  if (cameras.empty()) {
     pcl::PointXYZI origin;
     origin.x = origin.y = origin.z = 0.0f;
     origin.intensity = 0.0f;
     return origin;
   }
-  std::vector<pcl::visualization::Camera> cameras;
-  visualizer->getCameras(cameras);
   return viewergeom::PickNearest(cameras.front(), x, y, *frameCloud);
 }
 

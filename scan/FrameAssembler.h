@@ -50,8 +50,13 @@ class FrameAssembler {
   // the caller and used by this assembler alone.
   explicit FrameAssembler(ScanFilter& filter);
 
-  // Slot of an angle: trunc(angle / 0.6f + 0.5); may lie outside 0..599.
+  // Slot of an angle: trunc(angle / 0.6f + 0.5); may lie outside 0..599
+  // (-1 for angles that give no number at all, such as NaN).
   static int SlotOfAngle(float angle);
+  // The slot a point is filed into: as SlotOfAngle, except that 600 (angles
+  // from 359.7 up to 360.3 degrees) is the same direction as slot 0 and is
+  // filed there. -1 when the angle lies outside every slot.
+  static int FilingSlot(float angle);
 
   // Frame reset after a connect: empties all slots and returns the empty frame.
   std::vector<KXScanPoint> Reset();

@@ -1,0 +1,107 @@
+#include "scan/FrameAssembler.h"
+
+#include <cmath>
+#include <utility>
+
+namespace {
+
+constexpr int kRevolutionJump = 300;  // a backward jump of half a turn or more ends a revolution
+constexpr int kIdleLimit = 100;       // empty polls (about one second) before the link counts as idle
+
+void ClearSlots(std::vector<KXScanPoint>& slots, int first, int last) {
+  for (int k = first; k <= last; ++k) slots[k] = KXScanPoint{};
+}
+
+}  // namespace
+
+FrameAssembler::FrameAssembler(ScanFilter& filter) : scanFilter(filter), slots(kSlotCount) {}
+
+int FrameAssembler::SlotOfAngle(float angle) {
+  const double scaled = static_cast<double>(angle / 0.6f) + 0.5;
+  // Converting a value that no int can hold is undefined; such angles simply
+  // have no slot.
+  if (!(scaled > -2147483648.0 && scaled < 2147483648.0)) return -1;
+  return static_cast<int>(scaled);
+}
+
+int FrameAssembler::FilingSlot(float angle) {
+  const int slot = SlotOfAngle(angle);
+  if (slot == kSlotCount) return 0;
+  if (slot < 0 || slot > kSlotCount) return -1;
+  return slot;
+}
+
+std::vector<KXScanPoint> FrameAssembler::Reset() {
+  ClearSlots(slots, 0, kSlotCount - 1);
+  return slots;
+}
+
+FrameAssembler::Result FrameAssembler::Step(std::vector<KXScanPoint> batch, const ScanSettings& settings,
+                                            bool recording) {
+  Result result;
+  if (batch.empty()) {
+    if (idleCount >= kIdleLimit) {
+      result.outcome = Outcome::IdleTimeout;
+    } else {
+      ++idleCount;
+      result.outcome = Outcome::Idle;
+    }
+    return result;
+  }
+
+  if (settings.enableAngleCalib) {
+    for (KXScanPoint& p : batch) p.angle = ScanFilter::CalibrateAngle(p.angle);
+  }
+
+  const float endAngle = batch.back().angle;
+  const int endSlot = FilingSlot(endAngle);
+  result.endAngle = endAngle;
+  if (endSlot < 0) {
+    result.outcome = Outcome::Dropped;
+    result.anomaly = Anomaly::AbnormalAngle;
+    return result;
+  }
+
+  bool frameComplete = false;
+  if (endSlot >= lastEndSlot) {
+    ClearSlots(slots, lastEndSlot + 1, endSlot);
+  } else if (lastEndSlot - endSlot >= kRevolutionJump) {
+    ClearSlots(slots, lastEndSlot + 1, kSlotCount - 1);
+    ClearSlots(slots, 0, endSlot);
+    frameComplete = true;
+  } else {
+    result.anomaly = Anomaly::AbnormalAngleChange;
+    result.lastEndAngle = lastEndAngle;
+  }
+  lastEndSlot = endSlot;
+  lastEndAngle = endAngle;
+
+  for (KXScanPoint point : batch) {
+    if (settings.enableAlgoFilter) {
+      point = scanFilter.FilterPoint(point);
+      if (point.distance == 0) continue;
+    }
+    if (settings.enableDistCorrect) point.distance = ScanFilter::CorrectDistance(point.distance);
+    const int slot = FilingSlot(point.angle);
+    if (slot < 0) continue;
+    slots[slot] = point;
+    if (recording) result.csvRows.push_back(point);
+  }
+
+  idleCount = 0;
+  result.outcome = Outcome::Filed;
+
+  if (frameComplete) {
+    // The frame filters work on a copy: the slots keep the unfiltered points
+    // that the next revolution builds on.
+    std::vector<KXScanPoint> frame =
+        settings.enableWaterNoiseFilter
+            ? scanFilter.FilterWaterNoise(slots, settings.diffThr, settings.filterMinRange, settings.filterMaxRange,
+                                          settings.filterIntensityThr)
+            : slots;
+    if (settings.enableAngleEdgeFilter) ScanFilter::FilterAngleEdge(frame, settings.edgeFilterMargin);
+    result.frame = std::move(frame);
+    result.frameReady = true;
+  }
+  return result;
+}

@@ -43,8 +43,7 @@ bool CsvRecorder::WriteRows(const std::vector<KXScanPoint>& rows, std::string& e
   if (rows.empty()) return true;
   for (const KXScanPoint& p : rows) {
     // Both integers go out in decimal; a bare uint8_t would be written as a character.
-    stream << p.angle << ',' << static_cast<unsigned>(p.distance) << ',' << static_cast<unsigned>(p.intensity)
-           << '\n';
+    stream << p.angle << ',' << static_cast<unsigned>(p.distance) << ',' << static_cast<unsigned>(p.intensity) << '\n';
   }
   stream.flush();
   return Check(error);

@@ -181,8 +181,9 @@ int main(int argc, char** argv) {
       const double elapsed = Seconds(now - start);
       const RecordSession::Counters& c = session.Stats();
       char line[200];
-      std::snprintf(line, sizeof line, "%7.1f s  %ld revolutions  %llu points  %.0f points/s  %.1f r/min  %llu CRC errors",
-                    elapsed, c.revolutions, static_cast<unsigned long long>(c.pointsFiled),
+      std::snprintf(line, sizeof line,
+                    "%7.1f s  %ld revolutions  %llu points  %.0f points/s  %.1f r/min  %llu CRC errors", elapsed,
+                    c.revolutions, static_cast<unsigned long long>(c.pointsFiled),
                     elapsed > 0 ? c.pointsFiled / elapsed : 0.0, rpm, static_cast<unsigned long long>(link.crcErrors));
       progress.Show(line);
     }

@@ -4,6 +4,7 @@
 #include <pcl/io/pcd_io.h>
 #include <unistd.h>
 
+#include <QTextStream>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -14,55 +15,77 @@
 
 namespace fs = std::filesystem;
 
-bool CsvRecorder::Open(const std::string& path, std::string& error) {
-  file.setFileName(QString::fromStdString(path));
-  if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text)) {
-    error = "cannot open CSV file " + path + ": " + file.errorString().toStdString();
-    return false;
+namespace {
+
+// Writes all of `size` bytes; false with errno set on failure.
+bool WriteAll(int fd, const char* data, size_t size) {
+  while (size > 0) {
+    const ssize_t n = ::write(fd, data, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    if (n == 0) {
+      errno = ENOSPC;
+      return false;
+    }
+    data += n;
+    size -= static_cast<size_t>(n);
   }
-  stream.setDevice(&file);
   return true;
 }
 
-bool CsvRecorder::Check(std::string& error) {
-  if (stream.status() == QTextStream::Ok && file.error() == QFileDevice::NoError) return true;
-  failed = true;
-  error = "writing CSV file " + file.fileName().toStdString() + " failed: " + file.errorString().toStdString();
-  return false;
+}  // namespace
+
+CsvRecorder::~CsvRecorder() {
+  if (fd >= 0) ::close(fd);
 }
 
-bool CsvRecorder::WriteHeader(std::string& error) {
-  if (failed) return false;
-  stream << "angle,dist,intensity\n";
-  stream.flush();
-  return Check(error);
+bool CsvRecorder::Open(const std::string& filePath, std::string& error) {
+  path = filePath;
+  fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    error = "cannot open CSV file " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  return true;
 }
 
-bool CsvRecorder::WriteRows(const std::vector<KXScanPoint>& rows, std::string& error) {
-  if (failed) return false;
-  if (rows.empty()) return true;
+QString CsvRecorder::FormatRows(const std::vector<KXScanPoint>& rows) {
+  QString text;
+  QTextStream stream(&text);
   for (const KXScanPoint& p : rows) {
     // Both integers go out in decimal; a bare uint8_t would be written as a character.
     stream << p.angle << ',' << static_cast<unsigned>(p.distance) << ',' << static_cast<unsigned>(p.intensity) << '\n';
   }
   stream.flush();
-  return Check(error);
+  return text;
+}
+
+bool CsvRecorder::WriteText(const QString& text, std::string& error) {
+  if (failed || fd < 0) return false;
+  const QByteArray bytes = text.toUtf8();
+  if (WriteAll(fd, bytes.constData(), static_cast<size_t>(bytes.size()))) return true;
+  failed = true;
+  error = "writing CSV file " + path + " failed: " + std::strerror(errno);
+  return false;
+}
+
+bool CsvRecorder::WriteHeader(std::string& error) { return WriteText(QStringLiteral("angle,dist,intensity\n"), error); }
+
+bool CsvRecorder::WriteRows(const std::vector<KXScanPoint>& rows, std::string& error) {
+  if (failed) return false;
+  if (rows.empty()) return true;
+  return WriteText(FormatRows(rows), error);
 }
 
 bool CsvRecorder::Close(std::string& error) {
-  if (!file.isOpen()) return !failed;
-  bool ok = true;
-  if (!failed) {
-    stream.flush();
-    ok = Check(error);
+  if (fd < 0) return !failed;
+  const int result = ::close(fd);
+  fd = -1;
+  if (result != 0 && !failed) {
+    failed = true;
+    error = "closing CSV file " + path + " failed: " + std::strerror(errno);
   }
-  stream.setDevice(nullptr);
-  file.close();
-  if (ok && file.error() != QFileDevice::NoError) {
-    error = "closing CSV file " + file.fileName().toStdString() + " failed: " + file.errorString().toStdString();
-    ok = false;
-  }
-  return ok && !failed;
+  return !failed;
 }
 
 void RawSpool::Append(const uint8_t* data, uint32_t size) {
@@ -92,19 +115,13 @@ bool RawRecorder::Open(const std::string& filePath, std::string& error) {
 
 bool RawRecorder::Write(const std::vector<uint8_t>& bytes, std::string& error) {
   if (failed || fd < 0) return false;
-  size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      failed = true;
-      error = "writing raw file " + path + " failed: " + std::strerror(n < 0 ? errno : ENOSPC);
-      return false;
-    }
-    done += static_cast<size_t>(n);
-    written += static_cast<uint64_t>(n);
+  if (WriteAll(fd, reinterpret_cast<const char*>(bytes.data()), bytes.size())) {
+    written += bytes.size();
+    return true;
   }
-  return true;
+  failed = true;
+  error = "writing raw file " + path + " failed: " + std::strerror(errno);
+  return false;
 }
 
 bool RawRecorder::Close(std::string& error) {

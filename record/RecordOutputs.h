@@ -2,8 +2,7 @@
 
 #include <pcl/point_types.h>
 
-#include <QFile>
-#include <QTextStream>
+#include <QString>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -15,22 +14,28 @@
 // false result and an error text, keeps what it already wrote, and refuses
 // further writes afterwards.
 
-// CSV rows exactly as the window writes them: a QTextStream on a file opened
-// for appending in text mode, the angle in the stream's default float format.
+// CSV rows exactly as the window writes them: each row formatted by a
+// QTextStream with its default settings (the angle as a float in general
+// notation with six significant digits). The bytes go out through plain
+// writes, once per batch, so that a failure carries the system's reason.
 class CsvRecorder {
  public:
+  ~CsvRecorder();
+  // Opens for appending: an existing file keeps its content.
   bool Open(const std::string& path, std::string& error);
   bool WriteHeader(std::string& error);
-  // Writes one row per point and flushes once for the whole batch.
   bool WriteRows(const std::vector<KXScanPoint>& rows, std::string& error);
   bool Close(std::string& error);
-  bool IsOpen() const { return file.isOpen(); }
+  bool IsOpen() const { return fd >= 0; }
+
+  // The text of one batch of rows, each ended by a line feed.
+  static QString FormatRows(const std::vector<KXScanPoint>& rows);
 
  private:
-  bool Check(std::string& error);
+  bool WriteText(const QString& text, std::string& error);
 
-  QFile file;
-  QTextStream stream;
+  std::string path;
+  int fd = -1;
   bool failed = false;
 };
 

@@ -130,8 +130,12 @@ int main(int argc, char** argv) {
 
   RecordSession session(options.settings, csv.get(), pcd.get(), options.revolutions);
   std::string anomaly;
+  uint64_t discarded = 0;  // points drained but not recorded after a failure
   auto process = [&](std::vector<KXScanPoint> batch) {
-    if (status != 0) return;
+    if (status != 0) {
+      discarded += batch.size();
+      return;
+    }
     if (!session.ProcessBatch(std::move(batch), error, anomaly)) {
       fail(error + "; recording stopped");
       return;
@@ -217,7 +221,8 @@ int main(int argc, char** argv) {
   const RecordSession::Counters& c = session.Stats();
   const KXLinkStats link = protocol.GetLinkStats();
   const uint64_t decoded = link.packets * 12;
-  const uint64_t lost = decoded > c.pointsTaken ? decoded - c.pointsTaken : 0;
+  const uint64_t handled = c.pointsTaken + discarded;
+  const uint64_t lost = decoded > handled ? decoded - handled : 0;
   progress.Break();
   std::printf(
       "lds-record: %.1f s, %ld revolutions, %llu points received, %llu points filed, %llu points lost, %llu CRC "

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <deque>
 #include <future>
 #include <iostream>
 #include <memory>
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include "protocol/KXProtocol.h"
+#include "record/BatchCollector.h"
 #include "record/RecordOptions.h"
 #include "record/RecordOutputs.h"
 #include "record/RecordSession.h"
@@ -145,6 +147,15 @@ int main(int argc, char** argv) {
       std::cerr << anomaly << '\n';
     }
   };
+  BatchCollector collector(protocol);
+  std::deque<std::vector<KXScanPoint>> pending;
+  auto processCollected = [&]() {
+    collector.TakeBatches(pending);
+    while (!pending.empty()) {
+      process(std::move(pending.front()));
+      pending.pop_front();
+    }
+  };
   auto flushRaw = [&]() {
     if (!raw || status != 0) return;
     spool.TakeInto(rawChunk);
@@ -153,12 +164,13 @@ int main(int argc, char** argv) {
 
   if (csv && !csv->WriteHeader(error)) fail(error + "; recording stopped");
 
+  collector.Start();
   const Clock::time_point start = Clock::now();
   Clock::time_point lastData = start;
   Clock::time_point lastProgress = start;
   uint64_t lastBytes = protocol.GetLinkStats().bytesReceived;
   while (status == 0 && stopSignal.load() == 0) {
-    process(protocol.TakeScanPoints());
+    processCollected();
     flushRaw();
     const Clock::time_point now = Clock::now();
     const KXLinkStats link = protocol.GetLinkStats();
@@ -195,13 +207,12 @@ int main(int argc, char** argv) {
   }
   const double elapsed = Seconds(Clock::now() - start);
 
-  // Stop the sensor while this thread keeps draining the point queue, which
-  // holds only a few packets: points that arrive during the acknowledgement
-  // wait are recorded too.
+  // Stop the sensor while the collector keeps draining the point queue:
+  // points that arrive during the acknowledgement wait are recorded too.
   if (protocol.IsConnected()) {
     std::future<bool> stopped = std::async(std::launch::async, [&protocol] { return protocol.DisableLidar(); });
     while (stopped.wait_for(kPollPeriod) != std::future_status::ready) {
-      process(protocol.TakeScanPoints());
+      processCollected();
       flushRaw();
     }
     if (!stopped.get()) {
@@ -211,7 +222,8 @@ int main(int argc, char** argv) {
   }
   protocol.Disconnect();
   // The port's I/O thread has ended: what is queued now is the complete rest.
-  process(protocol.TakeScanPoints());
+  collector.Stop();
+  processCollected();
   flushRaw();
   if (raw) protocol.SetRawObserver(nullptr);
 

@@ -7,7 +7,11 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
+#include "protocol/KXPacket.h"
+#include "protocol/KXProtocol.h"
+#include "record/BatchCollector.h"
 #include "record/RecordOptions.h"
 #include "record/RecordOutputs.h"
 #include "record/RecordSession.h"
@@ -280,4 +284,51 @@ TEST(RecordSessionTest, AnomaliesAreWordedLikeTheWindowsLog) {
   ASSERT_TRUE(session.ProcessBatch({{370.0f, 500, 1}}, error, anomaly));
   EXPECT_EQ(anomaly, "ERROR: abnormal angle found: 370");
   EXPECT_EQ(session.Stats().droppedBatches, 1u);
+}
+
+namespace {
+
+std::vector<uint8_t> EncodePacket(uint16_t startCenti, uint16_t endCenti, uint16_t distance) {
+  std::vector<uint8_t> packet(kx::kPacketSize, 0);
+  packet[0] = kx::kPacketHeader;
+  packet[1] = kx::kPacketVerLen;
+  kx::WriteU16(&packet[kx::kOffSpeed], 3600);
+  kx::WriteU16(&packet[kx::kOffStartAngle], startCenti);
+  for (int k = 0; k < kx::kPointsPerPacket; ++k) {
+    kx::WriteU16(&packet[kx::kOffPoints + 3 * k], distance);
+    packet[kx::kOffPoints + 3 * k + 2] = 100;
+  }
+  kx::WriteU16(&packet[kx::kOffEndAngle], endCenti);
+  packet[kx::kOffCrc] = kx::Crc8(packet.data(), kx::kOffCrc);
+  return packet;
+}
+
+}  // namespace
+
+// The protocol keeps at most 30 packets; the collector must keep every batch
+// while the recording thread is busy elsewhere (here: not reading at all).
+TEST(BatchCollectorTest, KeepsEveryPointWhileTheConsumerStalls) {
+  KXProtocol protocol;
+  BatchCollector collector(protocol);
+  collector.Start();
+  uint16_t distance = 0;
+  for (int round = 0; round < 50; ++round) {
+    for (int p = 0; p < 6; ++p) {
+      const auto packet = EncodePacket(1000, 2100, ++distance);
+      protocol.OnDataReceived(packet.data(), static_cast<uint32_t>(packet.size()));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  collector.Stop();
+  std::deque<std::vector<KXScanPoint>> batches;
+  collector.TakeBatches(batches);
+  uint16_t expected = 0;
+  for (const auto& batch : batches) {
+    ASSERT_EQ(batch.size() % 12, 0u);  // whole packets only
+    for (size_t i = 0; i < batch.size(); ++i) {
+      if (i % 12 == 0) ++expected;
+      ASSERT_EQ(batch[i].distance, expected);
+    }
+  }
+  EXPECT_EQ(expected, 300);
 }

@@ -23,12 +23,14 @@ namespace {
 std::vector<KXScanPoint> DecodeStream(const std::string& bytes) {
   KXProtocol decoder;
   std::vector<KXScanPoint> points;
+  testing::internal::CaptureStdout();  // the decoder's CRC reports
   for (size_t pos = 0; pos < bytes.size(); pos += 512) {
     const size_t n = std::min<size_t>(512, bytes.size() - pos);
     decoder.OnDataReceived(reinterpret_cast<const uint8_t*>(bytes.data() + pos), static_cast<uint32_t>(n));
     // Drained after every chunk, so the queue's cap never drops anything here.
     for (const KXScanPoint& p : decoder.TakeScanPoints()) points.push_back(p);
   }
+  testing::internal::GetCapturedStdout();
   return points;
 }
 
@@ -151,6 +153,25 @@ TEST_F(RecordEndToEnd, RevolutionsGivePcdFilesAndCsvRowsOfEveryReceivedPointAndT
       10s);
   protocol.Disconnect();
   EXPECT_EQ(ExpectedRows(replayed), rows);
+}
+
+TEST_F(RecordEndToEnd, CorruptPacketsAreCountedAndTheRawFileKeepsTheJunk) {
+  const std::string port = StartSim(
+      {"--bad-crc-every", "10", "--garbage-every", "7", "--garbage-bytes", "5", "--stats-file", Path("sim.stats")});
+  auto record = StartRecord({"--port", port, "--seconds", "1", "--csv", Path("scan.csv"), "--raw", Path("scan.raw")});
+  ASSERT_EQ(record->Wait(20s), 0) << record->Err();
+  sims.front()->Signal(SIGTERM);
+  ASSERT_EQ(sims.front()->Wait(5s), 0);
+  const std::string stats = ReadFile(Path("sim.stats"));
+  const long badCrc = StatValue(stats, "bad_crc");
+  ASSERT_GT(badCrc, 0) << stats;
+  EXPECT_NE(record->Out().find(" " + std::to_string(badCrc) + " CRC errors"), std::string::npos)
+      << record->Out() << stats;
+  EXPECT_EQ(static_cast<long>(ReadFile(Path("scan.raw")).size()), StatValue(stats, "bytes"));
+  std::vector<std::string> rows = Lines(ReadFile(Path("scan.csv")));
+  rows.erase(rows.begin());
+  EXPECT_EQ(static_cast<long>(rows.size()), StatValue(stats, "points") - 12 * badCrc);
+  EXPECT_EQ(rows, ExpectedRows(DecodeStream(ReadFile(Path("scan.raw")))));
 }
 
 TEST_F(RecordEndToEnd, SigintLeavesCompleteFilesAndStopsTheSensor) {

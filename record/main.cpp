@@ -7,7 +7,6 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
-#include <deque>
 #include <future>
 #include <iostream>
 #include <memory>
@@ -16,10 +15,10 @@
 #include <vector>
 
 #include "protocol/KXProtocol.h"
-#include "record/BatchCollector.h"
 #include "record/RecordOptions.h"
 #include "record/RecordOutputs.h"
 #include "record/RecordSession.h"
+#include "record/StreamDecoder.h"
 
 namespace {
 
@@ -109,9 +108,12 @@ int main(int argc, char** argv) {
 
   KXProtocol protocol;
   protocol.SetAngleOffset(options.angleOffset);
+  // Every received chunk goes to the spool; the points recorded are decoded
+  // from it (see StreamDecoder), and the raw file is written from it.
   RawSpool spool;
-  std::vector<uint8_t> rawChunk;
-  if (raw) protocol.SetRawObserver([&spool](const uint8_t* data, uint32_t size) { spool.Append(data, size); });
+  std::vector<uint8_t> chunk;
+  StreamDecoder decoder(options.angleOffset);
+  protocol.SetRawObserver([&spool](const uint8_t* data, uint32_t size) { spool.Append(data, size); });
 
   if (!protocol.Connect(options.port, options.baud)) {
     std::cerr << "lds-record: cannot open serial port " << options.port << '\n';
@@ -147,31 +149,22 @@ int main(int argc, char** argv) {
       std::cerr << anomaly << '\n';
     }
   };
-  BatchCollector collector(protocol);
-  std::deque<std::vector<KXScanPoint>> pending;
-  auto processCollected = [&]() {
-    collector.TakeBatches(pending);
-    while (!pending.empty()) {
-      process(std::move(pending.front()));
-      pending.pop_front();
-    }
-  };
-  auto flushRaw = [&]() {
-    if (!raw || status != 0) return;
-    spool.TakeInto(rawChunk);
-    if (!raw->Write(rawChunk, error)) fail(error + "; recording stopped");
+  // One poll: what arrived since the last one is written raw and filed as
+  // one batch, like the window's worker does with each TakeScanPoints batch.
+  auto poll = [&]() {
+    spool.TakeInto(chunk);
+    if (status == 0 && raw && !raw->Write(chunk, error)) fail(error + "; recording stopped");
+    process(decoder.Decode(chunk));
   };
 
   if (csv && !csv->WriteHeader(error)) fail(error + "; recording stopped");
 
-  collector.Start();
   const Clock::time_point start = Clock::now();
   Clock::time_point lastData = start;
   Clock::time_point lastProgress = start;
   uint64_t lastBytes = protocol.GetLinkStats().bytesReceived;
   while (status == 0 && stopSignal.load() == 0) {
-    processCollected();
-    flushRaw();
+    poll();
     const Clock::time_point now = Clock::now();
     const KXLinkStats link = protocol.GetLinkStats();
     if (link.bytesReceived != lastBytes) {
@@ -207,13 +200,12 @@ int main(int argc, char** argv) {
   }
   const double elapsed = Seconds(Clock::now() - start);
 
-  // Stop the sensor while the collector keeps draining the point queue:
-  // points that arrive during the acknowledgement wait are recorded too.
+  // Stop the sensor while this thread goes on polling: points that arrive
+  // during the acknowledgement wait are recorded too.
   if (protocol.IsConnected()) {
     std::future<bool> stopped = std::async(std::launch::async, [&protocol] { return protocol.DisableLidar(); });
     while (stopped.wait_for(kPollPeriod) != std::future_status::ready) {
-      processCollected();
-      flushRaw();
+      poll();
     }
     if (!stopped.get()) {
       progress.Break();
@@ -221,17 +213,16 @@ int main(int argc, char** argv) {
     }
   }
   protocol.Disconnect();
-  // The port's I/O thread has ended: what is queued now is the complete rest.
-  collector.Stop();
-  processCollected();
-  flushRaw();
-  if (raw) protocol.SetRawObserver(nullptr);
+  // The port's I/O thread has ended: what is spooled now is the complete rest.
+  poll();
+  protocol.SetRawObserver(nullptr);
 
   if (csv && !csv->Close(error) && status == 0) fail(error);
   if (raw && !raw->Close(error) && status == 0) fail(error);
 
   const RecordSession::Counters& c = session.Stats();
   const KXLinkStats link = protocol.GetLinkStats();
+  // Both decoders saw the same bytes; a difference means the spool missed some.
   const uint64_t decoded = link.packets * 12;
   const uint64_t handled = c.pointsTaken + discarded;
   const uint64_t lost = decoded > handled ? decoded - handled : 0;
@@ -244,7 +235,7 @@ int main(int argc, char** argv) {
       static_cast<unsigned long long>(link.crcErrors));
   std::fflush(stdout);
   if (lost > 0) {
-    std::cerr << "lds-record: warning: " << lost << " decoded points were dropped before they could be recorded\n";
+    std::cerr << "lds-record: warning: " << lost << " received points were not recorded\n";
   }
   return status;
 }

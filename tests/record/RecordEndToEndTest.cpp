@@ -174,6 +174,23 @@ TEST_F(RecordEndToEnd, CorruptPacketsAreCountedAndTheRawFileKeepsTheJunk) {
   EXPECT_EQ(rows, ExpectedRows(DecodeStream(ReadFile(Path("scan.raw")))));
 }
 
+// A host that stalls for a moment at the highest packet rate gets the backlog
+// in one burst, far more than the protocol object queues; nothing may be lost.
+TEST_F(RecordEndToEnd, AStalledRecorderLosesNoPointAtTheHighestRate) {
+  const std::string port = StartSim({"--baud", "460800", "--pps", "max", "--stats-file", Path("sim.stats")});
+  auto record = StartRecord({"--port", port, "--baud", "460800", "--seconds", "1.5", "--csv", Path("scan.csv")});
+  ASSERT_TRUE(WaitFor([&] { return ReadFile(Path("scan.csv")).size() > 20000; }, 10s)) << record->Err();
+  record->Signal(SIGSTOP);
+  std::this_thread::sleep_for(400ms);
+  record->Signal(SIGCONT);
+  ASSERT_EQ(record->Wait(20s), 0) << record->Err();
+  EXPECT_NE(record->Out().find(" 0 points lost"), std::string::npos) << record->Out();
+  sims.front()->Signal(SIGTERM);
+  ASSERT_EQ(sims.front()->Wait(5s), 0);
+  const long sent = StatValue(ReadFile(Path("sim.stats")), "points");
+  EXPECT_EQ(static_cast<long>(Lines(ReadFile(Path("scan.csv"))).size()) - 1, sent);
+}
+
 TEST_F(RecordEndToEnd, SigintLeavesCompleteFilesAndStopsTheSensor) {
   const std::string port = StartSim({"--stats-file", Path("sim.stats")});
   auto record =

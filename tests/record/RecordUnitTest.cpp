@@ -11,10 +11,10 @@
 
 #include "protocol/KXPacket.h"
 #include "protocol/KXProtocol.h"
-#include "record/BatchCollector.h"
 #include "record/RecordOptions.h"
 #include "record/RecordOutputs.h"
 #include "record/RecordSession.h"
+#include "record/StreamDecoder.h"
 #include "tests/record/ProcessRunner.h"
 
 namespace fs = std::filesystem;
@@ -305,30 +305,29 @@ std::vector<uint8_t> EncodePacket(uint16_t startCenti, uint16_t endCenti, uint16
 
 }  // namespace
 
-// The protocol keeps at most 30 packets; the collector must keep every batch
-// while the recording thread is busy elsewhere (here: not reading at all).
-TEST(BatchCollectorTest, KeepsEveryPointWhileTheConsumerStalls) {
-  KXProtocol protocol;
-  BatchCollector collector(protocol);
-  collector.Start();
-  uint16_t distance = 0;
-  for (int round = 0; round < 50; ++round) {
-    for (int p = 0; p < 6; ++p) {
-      const auto packet = EncodePacket(1000, 2100, ++distance);
-      protocol.OnDataReceived(packet.data(), static_cast<uint32_t>(packet.size()));
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+// The connected protocol object keeps at most 30 packets queued; a burst of
+// many more (a stalled host catching up) must still reach the recording whole.
+TEST(StreamDecoderTest, ABurstIsDecodedCompletelyAndSplitPacketsOnce) {
+  StreamDecoder decoder(0.0f);
+  std::vector<uint8_t> burst;
+  for (uint16_t d = 1; d <= 300; ++d) {
+    const auto packet = EncodePacket(1000, 2100, d);
+    burst.insert(burst.end(), packet.begin(), packet.end());
   }
-  collector.Stop();
-  std::deque<std::vector<KXScanPoint>> batches;
-  collector.TakeBatches(batches);
-  uint16_t expected = 0;
-  for (const auto& batch : batches) {
-    ASSERT_EQ(batch.size() % 12, 0u);  // whole packets only
-    for (size_t i = 0; i < batch.size(); ++i) {
-      if (i % 12 == 0) ++expected;
-      ASSERT_EQ(batch[i].distance, expected);
-    }
-  }
-  EXPECT_EQ(expected, 300);
+  const std::vector<uint8_t> tail(burst.end() - 20, burst.end());
+  burst.resize(burst.size() - 20);  // the last packet's end comes with the next poll
+  const std::vector<KXScanPoint> points = decoder.Decode(burst);
+  ASSERT_EQ(points.size(), 299u * 12u);
+  for (size_t i = 0; i < points.size(); ++i) ASSERT_EQ(points[i].distance, i / 12 + 1) << i;
+  EXPECT_FLOAT_EQ(points[0].angle, 10.0f);
+  EXPECT_FLOAT_EQ(points[11].angle, 21.0f);
+  const std::vector<KXScanPoint> rest = decoder.Decode(tail);
+  ASSERT_EQ(rest.size(), 12u);
+  EXPECT_EQ(rest[0].distance, 300);
+  EXPECT_EQ(decoder.Packets(), 300u);
+  EXPECT_TRUE(decoder.Decode({}).empty());
+
+  StreamDecoder shifted(-15.0f);  // the angle offset applies as in the connected object
+  const auto packet = EncodePacket(1000, 2100, 7);
+  EXPECT_FLOAT_EQ(shifted.Decode(packet)[0].angle, 355.0f);
 }

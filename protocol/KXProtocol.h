@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -13,12 +14,20 @@
 class CallbackAsyncSerial;
 
 // Link-health counters, counted from construction on and never reset by
-// reconnects. A snapshot is consistent: taken under the data lock.
+// reconnects. The receiver adds each chunk's counts in one step under the data
+// lock, so a snapshot always reflects whole chunks.
+//
+// skippedBytes counts every byte consumed without yielding a packet or an
+// acknowledgement, except those of packets with a wrong CRC (counted in
+// crcErrors): each single-byte advance counts 1, a 0x55 0xAB frame whose
+// other three bytes do not match counts 5, and a response frame of an
+// unexpected type or with a failed check counts its n bytes. Bytes of a chunk
+// dropped by the overflow rule count in bytesReceived and overflowChunks only.
 struct KXLinkStats {
-  uint64_t bytesReceived = 0;   // bytes handed to the receiver
+  uint64_t bytesReceived = 0;   // bytes handed to the receiver, dropped chunks included
   uint64_t packets = 0;         // measurement packets decoded
   uint64_t crcErrors = 0;       // measurement packets with a wrong CRC
-  uint64_t skippedBytes = 0;    // bytes skipped while out of step
+  uint64_t skippedBytes = 0;    // bytes skipped while out of step (see above)
   uint64_t overflowChunks = 0;  // chunks dropped because the receive area was full
   uint64_t acks = 0;            // acknowledgement and accepted response frames
 };
@@ -48,6 +57,16 @@ class KXProtocol {
   void GetSpeedAndTimestamp(float* speed, uint16_t* timestamp);
   KXLinkStats GetLinkStats();
 
+  // Type byte a response frame must carry to be accepted (0xB0, checked with
+  // the response CRC-32, until changed). Other types are skipped unchecked.
+  void SetExpectedResponseType(uint8_t type);
+
+  // Observer of the raw byte stream: called on the serial I/O thread with each
+  // received chunk before it is decoded. May be set or cleared (with an empty
+  // function) at any time; once the call that clears it has returned, the old
+  // observer is never called again. It must not call SetRawObserver itself.
+  void SetRawObserver(std::function<void(const uint8_t*, uint32_t)> observer);
+
  private:
   bool SendCommand(const uint8_t* frame, size_t size);
   void DecodePacket(const uint8_t* packet);
@@ -64,6 +83,8 @@ class KXProtocol {
   uint16_t timestamp = 0;
   std::atomic<float> angleOffset{0.0f};
   std::atomic<bool> ackReceived{false};
-  uint8_t expectedResponseType = 0xB0;
+  std::atomic<uint8_t> expectedResponseType{0xB0};
   KXLinkStats stats;
+  std::mutex observerMutex;
+  std::function<void(const uint8_t*, uint32_t)> rawObserver;
 };

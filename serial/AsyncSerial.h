@@ -1,0 +1,91 @@
+#pragma once
+
+#include <boost/asio/serial_port_base.hpp>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+class AsyncSerialImpl;
+
+// A serial port that reads and writes on a background I/O thread of its own.
+// Reads are chained back to back; writes are queued and never block.
+class AsyncSerial {
+ public:
+  AsyncSerial();
+  AsyncSerial(
+      const std::string& devname, uint32_t baudRate,
+      boost::asio::serial_port_base::parity opt_parity =
+          boost::asio::serial_port_base::parity(boost::asio::serial_port_base::parity::none),
+      boost::asio::serial_port_base::character_size opt_csize = boost::asio::serial_port_base::character_size(8),
+      boost::asio::serial_port_base::flow_control opt_flow =
+          boost::asio::serial_port_base::flow_control(boost::asio::serial_port_base::flow_control::none),
+      boost::asio::serial_port_base::stop_bits opt_stop =
+          boost::asio::serial_port_base::stop_bits(boost::asio::serial_port_base::stop_bits::one));
+  AsyncSerial(const AsyncSerial&) = delete;
+  AsyncSerial& operator=(const AsyncSerial&) = delete;
+  virtual ~AsyncSerial() = 0;
+
+  // Opens the device and starts the I/O thread; closes first if already open.
+  // Throws boost::system::system_error when the device or an option fails.
+  void open(const std::string& devname, uint32_t baudRate,
+            boost::asio::serial_port_base::parity opt_parity =
+                boost::asio::serial_port_base::parity(boost::asio::serial_port_base::parity::none),
+            boost::asio::serial_port_base::character_size opt_csize = boost::asio::serial_port_base::character_size(8),
+            boost::asio::serial_port_base::flow_control opt_flow =
+                boost::asio::serial_port_base::flow_control(boost::asio::serial_port_base::flow_control::none),
+            boost::asio::serial_port_base::stop_bits opt_stop =
+                boost::asio::serial_port_base::stop_bits(boost::asio::serial_port_base::stop_bits::one));
+
+  // True from a successful open until close, also after an I/O error.
+  bool isOpen() const;
+  // True once a read, write, cancel or close has failed.
+  bool hasError() const;
+
+  // Queues the bytes; the I/O thread sends them in call order. Bytes written
+  // while the port is closed are dropped.
+  void write(const char* data, size_t size);
+
+  // Stops the I/O and joins the I/O thread. Must not be called on that thread
+  // (that is, not from inside the read callback). Harmless when not open.
+  void close();
+
+ protected:
+  // The callback runs on the I/O thread with a pointer valid only during the
+  // call. Installing or clearing it waits for a call in progress, so once
+  // clearReadCallback has returned the old callback is never called again.
+  void setReadCallback(const std::function<void(const char*, size_t)>& callback);
+  void clearReadCallback();
+
+ private:
+  void startRead();
+  void onReadDone(const boost::system::error_code& error, size_t bytesTransferred);
+  void startWrite();
+  void onWriteDone(const boost::system::error_code& error);
+  void startWriteLocked();
+  void closePort();
+  void setFailed(bool value);
+
+  std::shared_ptr<AsyncSerialImpl> pimpl;
+  static constexpr int readSize = 512;
+};
+
+// The serial port that hands every block of received bytes to a callback.
+class CallbackAsyncSerial : public AsyncSerial {
+ public:
+  CallbackAsyncSerial();
+  CallbackAsyncSerial(
+      const std::string& devname, uint32_t baudRate,
+      boost::asio::serial_port_base::parity opt_parity =
+          boost::asio::serial_port_base::parity(boost::asio::serial_port_base::parity::none),
+      boost::asio::serial_port_base::character_size opt_csize = boost::asio::serial_port_base::character_size(8),
+      boost::asio::serial_port_base::flow_control opt_flow =
+          boost::asio::serial_port_base::flow_control(boost::asio::serial_port_base::flow_control::none),
+      boost::asio::serial_port_base::stop_bits opt_stop =
+          boost::asio::serial_port_base::stop_bits(boost::asio::serial_port_base::stop_bits::one));
+  ~CallbackAsyncSerial() override;
+
+  using AsyncSerial::clearReadCallback;
+  using AsyncSerial::setReadCallback;
+};

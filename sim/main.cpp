@@ -1,0 +1,399 @@
+// lds-sim: a simulated sensor on a pseudo-terminal (or a given device). The
+// scene, the packets, the command parsing, the faults and the pacing live in
+// lds_sim; this file only moves bytes and keeps time.
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "protocol/KXPacket.h"
+#include "sim/SimCommand.h"
+#include "sim/SimFaults.h"
+#include "sim/SimOptions.h"
+#include "sim/SimPacer.h"
+#include "sim/SimPacket.h"
+#include "sim/SimScene.h"
+
+namespace {
+
+int gSignalPipe[2] = {-1, -1};
+
+void OnSignal(int) {
+  int saved = errno;
+  char c = 1;
+  ssize_t ignored = write(gSignalPipe[1], &c, 1);
+  (void)ignored;
+  errno = saved;
+}
+
+int64_t MonotonicNs() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<int64_t>(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec;
+}
+
+speed_t BaudConstant(int baud) {
+  switch (baud) {
+    case 9600:
+      return B9600;
+    case 19200:
+      return B19200;
+    case 38400:
+      return B38400;
+    case 57600:
+      return B57600;
+    case 115200:
+      return B115200;
+    case 230400:
+      return B230400;
+    case 460800:
+      return B460800;
+    case 921600:
+      return B921600;
+    default:
+      return B0;
+  }
+}
+
+void MakeRaw(int fd, int baud) {
+  termios tio{};
+  if (tcgetattr(fd, &tio) != 0) return;
+  cfmakeraw(&tio);
+  tio.c_cflag |= CLOCAL | CREAD;
+  if (speed_t s = BaudConstant(baud); s != B0) cfsetspeed(&tio, s);
+  tcsetattr(fd, TCSANOW, &tio);
+}
+
+// Written through a temporary file and a rename, so that a reader never sees
+// a half-written file.
+bool WriteFileAtomically(const std::string& path, const std::string& text) {
+  std::string tmp = path + ".tmp";
+  FILE* f = std::fopen(tmp.c_str(), "w");
+  if (!f) return false;
+  bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
+  ok = (std::fclose(f) == 0) && ok;
+  return ok && std::rename(tmp.c_str(), path.c_str()) == 0;
+}
+
+class Simulator {
+ public:
+  explicit Simulator(const sim::SimOptions& o)
+      : opt_(o),
+        pacer_(sim::LinePacer::ByteTimeNs(o.baud), sim::LinePacer::PacketPeriodNs(o.pps, o.baud)),
+        generator_(scene_, o.rps, pacer_.PeriodNs(), o.seed),
+        faults_(sim::FaultConfig{o.badCrcEvery, o.garbageEvery, o.garbageBytes}, o.seed) {}
+
+  ~Simulator() {
+    if (capture_) std::fclose(capture_);
+    if (replay_) std::fclose(replay_);
+    if (fd_ >= 0) close(fd_);
+    if (slaveKeeper_ >= 0) close(slaveKeeper_);
+  }
+
+  int Run() {
+    if (!OpenFiles() || !OpenLine()) return 1;
+    std::printf("%s\n", path_.c_str());
+    std::fflush(stdout);
+    if (!opt_.linkPath.empty() && !MakeLink()) return 1;
+
+    t0_ = MonotonicNs();
+    streaming_ = opt_.replayFile.empty() ? opt_.autostart : !opt_.waitStart;
+    int status = Loop();
+    Finish();
+    return status;
+  }
+
+ private:
+  bool OpenFiles() {
+    if (!opt_.captureFile.empty() && !(capture_ = std::fopen(opt_.captureFile.c_str(), "wb"))) {
+      std::fprintf(stderr, "lds-sim: cannot write %s: %s\n", opt_.captureFile.c_str(), std::strerror(errno));
+      return false;
+    }
+    if (!opt_.replayFile.empty() && !(replay_ = std::fopen(opt_.replayFile.c_str(), "rb"))) {
+      std::fprintf(stderr, "lds-sim: cannot read %s: %s\n", opt_.replayFile.c_str(), std::strerror(errno));
+      return false;
+    }
+    return true;
+  }
+
+  bool OpenLine() {
+    if (!opt_.devicePath.empty()) {
+      fd_ = open(opt_.devicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+      if (fd_ < 0) {
+        std::fprintf(stderr, "lds-sim: cannot open %s: %s\n", opt_.devicePath.c_str(), std::strerror(errno));
+        return false;
+      }
+      if (isatty(fd_)) MakeRaw(fd_, opt_.baud);
+      path_ = opt_.devicePath;
+      return true;
+    }
+    char name[256] = {};
+    int master = -1, slave = -1;
+    if (openpty(&master, &slave, name, nullptr, nullptr) != 0) {
+      std::fprintf(stderr, "lds-sim: cannot create a pseudo-terminal: %s\n", std::strerror(errno));
+      return false;
+    }
+    // Our own open slave keeps the master readable while no host has the port
+    // open, and lets us drop bytes that nobody reads.
+    MakeRaw(slave, opt_.baud);
+    MakeRaw(master, opt_.baud);
+    fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+    fcntl(master, F_SETFD, FD_CLOEXEC);
+    fcntl(slave, F_SETFD, FD_CLOEXEC);
+    fd_ = master;
+    slaveKeeper_ = slave;
+    path_ = name;
+    return true;
+  }
+
+  bool MakeLink() {
+    struct stat st {};
+    if (lstat(opt_.linkPath.c_str(), &st) == 0 && !S_ISLNK(st.st_mode)) {
+      std::fprintf(stderr, "lds-sim: %s exists and is not a symbolic link; not replacing it\n", opt_.linkPath.c_str());
+      return false;
+    }
+    // A stale link from an earlier run is replaced in one step.
+    std::string tmp = opt_.linkPath + ".tmp" + std::to_string(getpid());
+    unlink(tmp.c_str());
+    if (symlink(path_.c_str(), tmp.c_str()) != 0 || rename(tmp.c_str(), opt_.linkPath.c_str()) != 0) {
+      std::fprintf(stderr, "lds-sim: cannot create link %s: %s\n", opt_.linkPath.c_str(), std::strerror(errno));
+      unlink(tmp.c_str());
+      return false;
+    }
+    linkMade_ = true;
+    return true;
+  }
+
+  int64_t Now() const { return MonotonicNs() - t0_; }
+
+  int Loop() {
+    int64_t nextStatsNs = 0;
+    for (;;) {
+      int64_t now = Now();
+      if (!opt_.statsFile.empty() && now >= nextStatsNs) {
+        WriteStats();
+        nextStatsNs = now + 1'000'000'000;
+      }
+      if (!pending_.empty() && !FlushPending(now)) return 1;
+      if (pending_.empty()) {
+        if (hangupDue_) return 0;
+        if (streaming_ && !SendDue(now)) return 1;
+      }
+
+      int64_t wakeNs = opt_.statsFile.empty() ? now + 1'000'000'000 : nextStatsNs;
+      if (streaming_ && pending_.empty()) wakeNs = std::min(wakeNs, NextSendNs(now));
+      if (!pending_.empty()) wakeNs = std::min(wakeNs, now + 10'000'000);
+      int64_t waitNs = std::max<int64_t>(0, wakeNs - Now());
+      timespec ts{static_cast<time_t>(waitNs / 1'000'000'000), static_cast<long>(waitNs % 1'000'000'000)};
+      pollfd fds[2] = {{fd_, static_cast<short>(POLLIN | (pending_.empty() ? 0 : POLLOUT)), 0},
+                       {gSignalPipe[0], POLLIN, 0}};
+      int n = ppoll(fds, 2, &ts, nullptr);
+      if (n < 0 && errno != EINTR) {
+        std::fprintf(stderr, "lds-sim: poll failed: %s\n", std::strerror(errno));
+        return 1;
+      }
+      if (n <= 0) continue;
+      if (fds[1].revents & POLLIN) return 0;
+      if (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) {
+        if (!ReadCommands()) return 1;
+      }
+    }
+  }
+
+  // Reads what the host wrote and answers the commands in it.
+  bool ReadCommands() {
+    uint8_t buf[256];
+    ssize_t n = read(fd_, buf, sizeof buf);
+    if (n < 0) {
+      if (errno == EAGAIN || errno == EINTR) return true;
+      // A pty master reads EIO while no slave is open; ours always is, so this
+      // is only a real device going away.
+      std::fprintf(stderr, "lds-sim: read from %s failed: %s\n", path_.c_str(), std::strerror(errno));
+      return false;
+    }
+    if (n == 0) {
+      std::fprintf(stderr, "lds-sim: %s was closed\n", path_.c_str());
+      return false;
+    }
+    for (sim::SimCommand c : parser_.Feed(buf, static_cast<size_t>(n))) {
+      int64_t now = Now();
+      if (c == sim::SimCommand::Start) {
+        if (!streaming_) {
+          nextIndex_ = std::max(nextIndex_, pacer_.FirstIndexAfter(now));
+          pacer_.Book(now, 0);
+        }
+        streaming_ = true;
+      } else {
+        streaming_ = false;
+      }
+      SendAck(now);
+    }
+    return true;
+  }
+
+  void SendAck(int64_t now) {
+    if (opt_.ack == sim::AckStyle::None) return;
+    if (opt_.ack == sim::AckStyle::Short)
+      Queue(kx::kAckShort, sizeof kx::kAckShort);
+    else
+      Queue(kx::kAckLong, sizeof kx::kAckLong);
+    pacer_.Book(now, opt_.ack == sim::AckStyle::Short ? sizeof kx::kAckShort : sizeof kx::kAckLong);
+    ++stats_.acks;
+  }
+
+  int64_t NextSendNs(int64_t now) const {
+    if (replay_) return std::max(pacer_.LineFreeNs(), now);
+    return pacer_.Next(nextIndex_, now).sendAtNs;
+  }
+
+  // Sends whatever is due by now: the next packet of the scene, or the next
+  // piece of the replayed file.
+  bool SendDue(int64_t now) {
+    if (replay_) {
+      if (replayDone_ || pacer_.LineFreeNs() > now) return true;
+      uint8_t buf[kx::kPacketSize];
+      size_t n = std::fread(buf, 1, sizeof buf, replay_);
+      if (n == 0) {
+        replayDone_ = true;
+        std::fprintf(stderr, "lds-sim: replay of %s finished\n", opt_.replayFile.c_str());
+        return true;
+      }
+      pacer_.Book(std::max(pacer_.LineFreeNs(), now - sim::LinePacer::kMaxLagNs), n);
+      Queue(buf, n);
+      return FlushPending(now);
+    }
+    sim::LinePacer::Slot slot = pacer_.Next(nextIndex_, now);
+    if (slot.sendAtNs > now) return true;
+    sim::PacketBytes packet = sim::EncodePacket(generator_.MakePacket(slot.index));
+    nextIndex_ = slot.index + 1;
+    uint64_t number = stats_.packets + 1;
+    std::vector<uint8_t> junk;
+    if (faults_.Apply(number, packet, junk)) ++stats_.badCrc;
+    Queue(packet.data(), packet.size());
+    Queue(junk.data(), junk.size());
+    pacer_.Book(slot.sendAtNs, packet.size() + junk.size());
+    stats_.packets = number;
+    stats_.points += kx::kPointsPerPacket;
+    stats_.garbageBytes += junk.size();
+    if (opt_.hangupAfter != 0 && number >= opt_.hangupAfter) hangupDue_ = true;
+    return FlushPending(now);
+  }
+
+  void Queue(const uint8_t* data, size_t size) { pending_.insert(pending_.end(), data, data + size); }
+
+  // Writes queued bytes as far as the terminal takes them. A terminal whose
+  // buffer stays full has nobody reading it: like a line without a listener,
+  // its stale bytes are dropped so that a host that connects later gets
+  // fresh data.
+  bool FlushPending(int64_t now) {
+    while (!pending_.empty()) {
+      ssize_t n = write(fd_, pending_.data(), pending_.size());
+      if (n > 0) {
+        if (capture_) std::fwrite(pending_.data(), 1, static_cast<size_t>(n), capture_);
+        stats_.bytes += static_cast<uint64_t>(n);
+        pending_.erase(pending_.begin(), pending_.begin() + n);
+        blockedSinceNs_ = -1;
+        continue;
+      }
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && errno == EAGAIN) {
+        if (blockedSinceNs_ < 0) blockedSinceNs_ = now;
+        if (slaveKeeper_ >= 0 && now - blockedSinceNs_ > 1'000'000'000) {
+          tcflush(slaveKeeper_, TCIFLUSH);
+          blockedSinceNs_ = -1;
+          continue;
+        }
+        return true;
+      }
+      std::fprintf(stderr, "lds-sim: write to %s failed: %s\n", path_.c_str(), std::strerror(errno));
+      return false;
+    }
+    return true;
+  }
+
+  void WriteStats() {
+    if (!WriteFileAtomically(opt_.statsFile, sim::FormatStatsFile(stats_)) && !statsWarned_) {
+      std::fprintf(stderr, "lds-sim: cannot write %s\n", opt_.statsFile.c_str());
+      statsWarned_ = true;
+    }
+  }
+
+  void Finish() {
+    if (hangupDue_ && slaveKeeper_ >= 0) {
+      // Give a reading host up to half a second to take the last packets
+      // before the line goes dead.
+      int64_t until = MonotonicNs() + 500'000'000;
+      int queued = 0;
+      while (ioctl(slaveKeeper_, FIONREAD, &queued) == 0 && queued > 0 && MonotonicNs() < until) usleep(2000);
+    }
+    if (fd_ >= 0) close(fd_);
+    fd_ = -1;
+    if (slaveKeeper_ >= 0) close(slaveKeeper_);
+    slaveKeeper_ = -1;
+    if (linkMade_) unlink(opt_.linkPath.c_str());
+    if (capture_) std::fflush(capture_);
+    if (!opt_.statsFile.empty()) WriteStats();
+    std::fprintf(stderr, "%s\n", sim::FormatSummary(stats_).c_str());
+  }
+
+  sim::SimOptions opt_;
+  sim::SimScene scene_;
+  sim::LinePacer pacer_;
+  sim::ScanGenerator generator_;
+  sim::FaultInjector faults_;
+  sim::CommandParser parser_;
+  sim::SimStats stats_;
+  int fd_ = -1;
+  int slaveKeeper_ = -1;
+  std::string path_;
+  bool linkMade_ = false;
+  FILE* capture_ = nullptr;
+  FILE* replay_ = nullptr;
+  bool replayDone_ = false;
+  bool streaming_ = false;
+  bool hangupDue_ = false;
+  bool statsWarned_ = false;
+  int64_t t0_ = 0;
+  uint64_t nextIndex_ = 0;
+  int64_t blockedSinceNs_ = -1;
+  std::vector<uint8_t> pending_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  sim::ParseResult parsed = sim::ParseSimOptions(std::vector<std::string>(argv + 1, argv + argc));
+  if (!parsed.ok) {
+    std::fprintf(stderr, "lds-sim: %s\n%s", parsed.error.c_str(), sim::SimUsage());
+    return 2;
+  }
+  if (parsed.options.help) {
+    std::fputs(sim::SimUsage(), stdout);
+    return 0;
+  }
+  if (pipe2(gSignalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+    std::perror("lds-sim: pipe");
+    return 1;
+  }
+  struct sigaction sa {};
+  sa.sa_handler = OnSignal;
+  sigemptyset(&sa.sa_mask);
+  sigaction(SIGINT, &sa, nullptr);
+  sigaction(SIGTERM, &sa, nullptr);
+  sigaction(SIGHUP, &sa, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+
+  Simulator simulator(parsed.options);
+  return simulator.Run();
+}

@@ -1,5 +1,6 @@
 #include "app/MainWindow.h"
 
+#include <QBuffer>
 #include <QDebug>
 #include <QFileDialog>
 #include <QInputDialog>
@@ -152,8 +153,21 @@ void MainWindow::WriteCsvRows(const std::vector<KXScanPoint>& rows) {
   // A full disk or a vanished device: end the recording as the stop command
   // does, keep what reached the file, and tell the operator.
   isSavingCsv.store(false);
-  csvFile.close();
+  CloseCsvFile();
   QMetaObject::invokeMethod(this, &MainWindow::OnCsvWriteFailed, Qt::QueuedConnection);
+}
+
+void MainWindow::CloseCsvFile() {
+  csvFile.close();
+  // After a failed write the stream still holds the rows it could not pass
+  // on, and would hand them to the next file it is attached to. Let them
+  // drain into a sink and detach the stream.
+  QBuffer sink;
+  sink.open(QIODevice::WriteOnly);
+  csvStream.setDevice(&sink);
+  csvStream.flush();
+  csvStream.setDevice(nullptr);
+  csvStream.resetStatus();
 }
 
 void MainWindow::OnCsvWriteFailed() {
@@ -224,7 +238,7 @@ void MainWindow::on_actionSaveDataCSV_triggered() {
     std::lock_guard<std::mutex> lock(csvMutex);
     isSavingCsv.store(false);
     ui->actionSaveDataCSV->setText(tr("保存.csv"));
-    csvFile.close();
+    CloseCsvFile();
     return;
   }
 
@@ -237,21 +251,27 @@ void MainWindow::on_actionSaveDataCSV_triggered() {
   QDir dir(saveDir);
   if (!dir.exists()) dir.mkdir(saveDir);
 
-  bool opened = false;
+  enum { Recording, OpenFailed, HeaderFailed } outcome = OpenFailed;
   {
     std::lock_guard<std::mutex> lock(csvMutex);
     csvFile.setFileName(fileName);
     if (csvFile.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text)) {
       csvStream.setDevice(&csvFile);
-      csvStream.resetStatus();  // a failed earlier recording must not end this one at once
       csvStream << "angle,dist,intensity" << Qt::endl;
-      ui->actionSaveDataCSV->setText(tr("停止保存.csv"));
-      isSavingCsv.store(true);
-      opened = true;
+      if (csvStream.status() == QTextStream::Ok && csvFile.error() == QFileDevice::NoError) {
+        ui->actionSaveDataCSV->setText(tr("停止保存.csv"));
+        isSavingCsv.store(true);
+        outcome = Recording;
+      } else {
+        // A file that takes no header would take no rows either.
+        CloseCsvFile();
+        outcome = HeaderFailed;
+      }
     }
   }
-  // The box runs a nested event loop; it is shown after the lock is released.
-  if (!opened) QMessageBox::critical(this, tr("错误"), tr("打开保存文件失败！"));
+  // The boxes run a nested event loop; they are shown after the lock is released.
+  if (outcome == OpenFailed) QMessageBox::critical(this, tr("错误"), tr("打开保存文件失败！"));
+  if (outcome == HeaderFailed) QMessageBox::critical(this, tr("错误"), tr("写入保存文件失败！"));
 }
 
 void MainWindow::on_actionAngleOffset_triggered() {

@@ -74,6 +74,9 @@ class MainWindow : public QMainWindow {
   // recording and reports it on the GUI thread.
   void WriteCsvRows(const std::vector<KXScanPoint>& rows);
   void OnCsvWriteFailed();
+  // Closes the recording file and drops whatever the stream could not write.
+  // Caller holds csvMutex.
+  void CloseCsvFile();
   void UpdateLinkHealth();
 
   Ui_MainWindow* ui = nullptr;

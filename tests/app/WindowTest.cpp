@@ -386,6 +386,35 @@ TEST_F(WindowTest, SaveCommandHandlesCancelMissingDirectoriesAndAppends) {
   EXPECT_EQ(f.readAll(), QByteArray("angle,dist,intensity\nangle,dist,intensity\n"));
 }
 
+bool IsGrey(QRgb c, int level, int tolerance) {
+  return std::abs(qRed(c) - level) <= tolerance && std::abs(qGreen(c) - level) <= tolerance &&
+         std::abs(qBlue(c) - level) <= tolerance;
+}
+
+// The window as the operator sees it: the view's dark background and the
+// axis line through its centre must survive the window's layout.
+TEST_F(WindowTest, RenderedWindowShowsTheViewBackgroundAndAxis) {
+  QTest::qWait(200);
+  const QImage img = window->grab().toImage();
+  ASSERT_FALSE(img.isNull());
+  if (const char* out = getenv("LDS_SCREENSHOT")) img.save(QString::fromLocal8Bit(out));
+
+  auto* viewer = WidgetOf<vtkViewer>(*window, "viewerWidget");
+  const QRect view(viewer->mapTo(window.get(), QPoint(0, 0)), viewer->size());
+  ASSERT_TRUE(img.rect().contains(view));
+  EXPECT_TRUE(IsGrey(img.pixel(view.topLeft() + QPoint(4, 4)), 26, 3)) << std::hex << img.pixel(view.topLeft());
+  EXPECT_TRUE(IsGrey(img.pixel(view.left() + view.width() / 4, view.bottom() - 4), 26, 3));
+
+  // A grey column through the middle, below the centre (the axis labels sit above).
+  const QPoint below = view.center() + QPoint(0, view.height() / 8);
+  bool axis = false;
+  for (int dx = -2; dx <= 2 && !axis; ++dx) axis = IsGrey(img.pixel(below.x() + dx, below.y()), 128, 24);
+  EXPECT_TRUE(axis) << "no axis pixel near " << below.x() << "," << below.y();
+  EXPECT_TRUE(IsGrey(img.pixel(below.x() + 8, below.y()), 26, 3));
+  // The panel on the left is drawn by Qt, not by the view: not the view's grey.
+  EXPECT_FALSE(IsGrey(img.pixel(4, img.height() / 2), 26, 3));
+}
+
 TEST(LinkHealthTest, RatesOverTheIntervalAndCountsSinceConnecting) {
   LinkHealth health;
   KXLinkStats s;

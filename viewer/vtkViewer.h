@@ -1,5 +1,8 @@
 #pragma once
 
+#include <pcl/point_cloud.h>
+#include <pcl/point_types.h>
+
 #include <QMetaType>
 #include <QWidget>
 #include <atomic>
@@ -7,9 +10,6 @@
 #include <memory>
 #include <string>
 #include <vector>
-
-#include <pcl/point_cloud.h>
-#include <pcl/point_types.h>
 
 #include "protocol/KXScanPoint.h"
 
@@ -47,6 +47,8 @@ class vtkViewer : public QWidget {
   void slotShowDeviceData(std::vector<KXScanPoint> _kx_pointCloud);
 
  private:
+  friend class vtkViewerTestAccess;  // lets the GUI tests inspect the scene
+
   void InitScene();
 
   Ui_vtkViewer* ui = nullptr;
@@ -62,4 +64,6 @@ class vtkViewer : public QWidget {
   std::atomic<float> selectedDistance{0.0f};
   std::atomic<float> selectedAngle{0.0f};
   std::atomic<uint8_t> selectedIntensity{0};
+  struct Legend;
+  std::unique_ptr<Legend> legend;  // owns the legend's VTK objects
 };

@@ -1,0 +1,19 @@
+# Window tests: a real window under Xvfb, driven through its buttons, actions
+# and dialogs. The end-to-end ones also run the simulated sensor.
+if(LDS_GUI AND TARGET lds_app)
+  add_library(lds_app_testmain STATIC app/AppTestMain.cpp)
+  target_link_libraries(lds_app_testmain PUBLIC lds_app Qt5::Test GTest::gtest ${VTK_LIBRARIES})
+  target_include_directories(lds_app_testmain PUBLIC ${PROJECT_SOURCE_DIR})
+
+  add_executable(app_window_tests app/WindowTest.cpp)
+  target_link_libraries(app_window_tests PRIVATE lds_app_testmain)
+  gtest_discover_tests(app_window_tests DISCOVERY_MODE PRE_TEST PROPERTIES LABELS gui TIMEOUT 120)
+
+  if(TARGET lds-sim)
+    add_executable(app_e2e_tests app/SessionTest.cpp)
+    target_link_libraries(app_e2e_tests PRIVATE lds_app_testmain)
+    target_compile_definitions(app_e2e_tests PRIVATE LDS_SIM_PATH="$<TARGET_FILE:lds-sim>")
+    add_dependencies(app_e2e_tests lds-sim)
+    gtest_discover_tests(app_e2e_tests DISCOVERY_MODE PRE_TEST PROPERTIES LABELS "gui;e2e" TIMEOUT 120)
+  endif()
+endif()

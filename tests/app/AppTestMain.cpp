@@ -1,0 +1,16 @@
+// Test entry for the window tests: the VTK widget needs its surface format
+// before the application object exists, as in the real entry point.
+#include <QVTKOpenGLNativeWidget.h>
+#include <gtest/gtest.h>
+#include <vtkObject.h>
+
+#include <QApplication>
+#include <QSurfaceFormat>
+
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  vtkObject::SetGlobalWarningDisplay(0);
+  QSurfaceFormat::setDefaultFormat(QVTKOpenGLNativeWidget::defaultFormat());
+  QApplication app(argc, argv);
+  return RUN_ALL_TESTS();
+}

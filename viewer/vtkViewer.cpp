@@ -1,0 +1,273 @@
+#include "viewer/vtkViewer.h"
+
+#include <QVTKInteractor.h>
+#include <QVTKOpenGLNativeWidget.h>
+#include <pcl/visualization/pcl_visualizer.h>
+#include <vtkActor.h>
+#include <vtkColorTransferFunction.h>
+#include <vtkGenericOpenGLRenderWindow.h>
+#include <vtkLookupTable.h>
+#include <vtkPolyDataMapper.h>
+#include <vtkProperty.h>
+#include <vtkRegularPolygonSource.h>
+#include <vtkRenderWindow.h>
+#include <vtkRenderer.h>
+#include <vtkRendererCollection.h>
+#include <vtkScalarBarActor.h>
+#include <vtkScalarBarRepresentation.h>
+#include <vtkScalarBarWidget.h>
+#include <vtkSmartPointer.h>
+
+#include <mutex>
+
+#include "ui_vtkViewer.h"
+#include "viewer/ViewerGeometry.h"
+
+// Object-factory entry points of the VTK modules the scene needs. Static
+// libraries cannot rely on VTK's automatic module initialisation, so the first
+// viewer registers them itself.
+void vtkRenderingOpenGL2_AutoInit_Construct();
+void vtkInteractionStyle_AutoInit_Construct();
+void vtkRenderingFreeType_AutoInit_Construct();
+
+namespace {
+
+void InitVtkModules() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    vtkRenderingOpenGL2_AutoInit_Construct();
+    vtkInteractionStyle_AutoInit_Construct();
+    vtkRenderingFreeType_AutoInit_Construct();
+  });
+}
+
+constexpr double kGrey = 0.5;
+
+void ResetTopDownCamera(pcl::visualization::PCLVisualizer& visualizer) {
+  visualizer.setCameraPosition(0, 0, 40, 0, 0, 0, 1, 0, 0, 0);
+}
+
+}  // namespace
+
+// The legend's VTK objects. Each ShowScalarBar call replaces them; the smart
+// pointers release the previous set, and the destructor switches the widget
+// off before the render window goes away.
+struct vtkViewer::Legend {
+  vtkSmartPointer<vtkScalarBarWidget> widget;
+  vtkSmartPointer<vtkColorTransferFunction> transfer;
+  vtkSmartPointer<vtkLookupTable> table;
+  vtkSmartPointer<vtkScalarBarRepresentation> representation;
+  vtkSmartPointer<vtkScalarBarActor> actor;
+};
+
+vtkViewer::vtkViewer(QWidget* parent) : QWidget(parent), ui(new Ui_vtkViewer), legend(new Legend) {
+  qRegisterMetaType<std::vector<KXScanPoint>>("std::vector<KXScanPoint>");
+  ui->setupUi(this);
+  InitScene();
+  visualizer->registerMouseCallback(&vtkViewer::OnMouseEvent, this);
+}
+
+vtkViewer::~vtkViewer() {
+  if (legend->widget) {
+    legend->widget->Off();
+    legend->widget->SetInteractor(nullptr);
+  }
+  legend.reset();
+  scalarBarWidget = nullptr;
+  delete ui;
+  ui = nullptr;
+}
+
+void vtkViewer::InitScene() {
+  InitVtkModules();
+  frameCloud.reset(new pcl::PointCloud<pcl::PointXYZI>);
+
+  auto renderer = vtkSmartPointer<vtkRenderer>::New();
+  auto renderWindow = vtkSmartPointer<vtkGenericOpenGLRenderWindow>::New();
+  // Mesa's software rasteriser (Xvfb, remote desktops) renders nothing into a
+  // multisampled window buffer; one sample per pixel works everywhere.
+  renderWindow->SetMultiSamples(0);
+  renderWindow->AddRenderer(renderer);
+  visualizer = std::make_shared<pcl::visualization::PCLVisualizer>(renderer, renderWindow, "Viewer", false);
+  // The widget must own the render window before anything renders: the
+  // visualizer renders on every camera change, and a render window without the
+  // widget's OpenGL context crashes. The widget holds renders back until its
+  // context exists.
+  ui->viewer->setRenderWindow(renderWindow);
+
+  visualizer->setBackgroundColor(0.1, 0.1, 0.1);
+  ResetTopDownCamera(*visualizer);
+  visualizer->setShowFPS(false);
+  visualizer->addLine(xAxisStart, xAxisEnd, kGrey, kGrey, kGrey, "lineX", 0);
+  visualizer->addLine(yAxisStart, yAxisEnd, kGrey, kGrey, kGrey, "lineY", 0);
+  for (int n = 1; n <= 10; ++n) {
+    const std::string label = std::to_string(n) + "m";
+    double orientation[3] = {0.0, 0.0, -90.0};
+    visualizer->addText3D(label, pcl::PointXYZ(static_cast<float>(n), 0.0f, 0.0f), orientation, 0.3, kGrey, kGrey,
+                          kGrey, label, 0);
+  }
+
+  visualizer->setupInteractor(ui->viewer->interactor(), ui->viewer->renderWindow());
+  ui->viewer->update();
+
+  vtkRenderer* firstRenderer = ui->viewer->renderWindow()->GetRenderers()->GetFirstRenderer();
+  for (int i = 1; i <= 10; ++i) {
+    auto ring = vtkSmartPointer<vtkRegularPolygonSource>::New();
+    ring->SetNumberOfSides(70);
+    ring->SetRadius(i);
+    ring->SetCenter(0, 0, 0);
+    auto mapper = vtkSmartPointer<vtkPolyDataMapper>::New();
+    mapper->SetInputConnection(ring->GetOutputPort());
+    auto actor = vtkSmartPointer<vtkActor>::New();
+    actor->SetMapper(mapper);
+    actor->GetProperty()->SetColor(kGrey, kGrey, kGrey);
+    actor->GetProperty()->SetOpacity(1.0);
+    actor->GetProperty()->SetRepresentationToWireframe();
+    firstRenderer->AddActor(actor);
+  }
+  ui->viewer->update();
+
+  {
+    pcl::PointCloud<pcl::PointXYZRGB>::Ptr empty(new pcl::PointCloud<pcl::PointXYZRGB>);
+    pcl::visualization::PointCloudGeometryHandlerXYZ<pcl::PointXYZRGB> geometry(empty);
+    pcl::visualization::PointCloudColorHandlerGenericField<pcl::PointXYZRGB> colour(empty, "x");
+    visualizer->addPointCloud<pcl::PointXYZRGB>(empty, colour, geometry, cloudId, 0);
+  }
+  visualizer->setPointCloudRenderingProperties(pcl::visualization::PCL_VISUALIZER_POINT_SIZE, pointSize, cloudId, 0);
+
+  legend->widget = vtkSmartPointer<vtkScalarBarWidget>::New();
+  scalarBarWidget = legend->widget;
+  ShowScalarBar(true, 0);
+}
+
+void vtkViewer::SetPointSize(int size) {
+  pointSize = size;
+  visualizer->setPointCloudRenderingProperties(pcl::visualization::PCL_VISUALIZER_POINT_SIZE, size, cloudId, 0);
+  ui->viewer->update();
+}
+
+void vtkViewer::ShowScalarBar(bool show, int mode) {
+  if (!show) {
+    scalarBarWidget->Off();
+    ui->viewer->update();
+    return;
+  }
+
+  auto transfer = vtkSmartPointer<vtkColorTransferFunction>::New();
+  transfer->AddRGBPoint(1.0, 0.0, 0.0, 1.0);
+  transfer->AddRGBPoint(0.5, 0.0, 1.0, 0.0);
+  transfer->AddRGBPoint(0.0, 1.0, 0.0, 0.0);
+  transfer->SetColorSpaceToRGB();
+
+  auto table = vtkSmartPointer<vtkLookupTable>::New();
+  table->SetNumberOfTableValues(64);
+  for (int i = 0; i < 64; ++i) {
+    double rgb[3];
+    transfer->GetColor(static_cast<double>(63 - i) / 64.0, rgb);
+    table->SetTableValue(i, rgb[0], rgb[1], rgb[2], 1.0);
+  }
+  const char* title = nullptr;
+  switch (mode) {
+    case 0:
+      table->SetTableRange(0, 255);
+      title = "intensity\n";
+      break;
+    case 3:
+      table->SetTableRange(0, 300);
+      title = "distance\n";
+      break;
+    case 4:
+      table->SetTableRange(-50, 50);
+      title = "height\n";
+      break;
+    case 5:
+      table->SetTableRange(0, 255);
+      break;
+    default:
+      break;
+  }
+  if (mode == 0 || mode == 3 || mode == 4 || mode == 5) colorMode = mode;
+  table->Build();
+
+  auto representation = vtkSmartPointer<vtkScalarBarRepresentation>::New();
+  representation->SetPosition(0.9, 0.0);
+  representation->SetPosition2(0.08, 0.3);
+  representation->SetShowBorderToOff();
+
+  auto actor = vtkSmartPointer<vtkScalarBarActor>::New();
+  actor->SetOrientationToHorizontal();
+  actor->SetLookupTable(table);
+  actor->SetLabelFormat("%.2f");
+  actor->SetMaximumHeightInPixels(300);
+  actor->SetTitleRatio(0.8);
+  representation->SetScalarBarActor(actor);
+  if (title) actor->SetTitle(title);
+
+  scalarBarWidget->SetInteractor(ui->viewer->renderWindow()->GetInteractor());
+  scalarBarWidget->SetRepositionable(0);
+  scalarBarWidget->SetRepresentation(representation);
+  scalarBarWidget->SetSelectable(0);
+  scalarBarWidget->On();
+
+  legend->transfer = transfer;
+  legend->table = table;
+  legend->representation = representation;
+  legend->actor = actor;
+  ui->viewer->update();
+}
+
+void vtkViewer::GetSelectedPoint(float* distance, float* angle, uint8_t* intensity) {
+  *distance = selectedDistance.load();
+  *angle = selectedAngle.load();
+  *intensity = selectedIntensity.load();
+}
+
+void vtkViewer::slotShowDeviceData(std::vector<KXScanPoint> _kx_pointCloud) {
+  pcl::PointCloud<pcl::PointXYZRGB>::Ptr display(new pcl::PointCloud<pcl::PointXYZRGB>);
+  pcl::PointCloud<pcl::PointXYZI>::Ptr pick(new pcl::PointCloud<pcl::PointXYZI>);
+  // Every point of the frame is drawn, whatever its length, and none is read
+  // past its end.
+  viewergeom::BuildFrameClouds(_kx_pointCloud, rotationSign, *display, *pick);
+  frameCloud = pick;
+
+  // Updating in place keeps the actor, its point size and the rest of the scene.
+  pcl::visualization::PointCloudColorHandlerRGBField<pcl::PointXYZRGB> colour(display);
+  visualizer->updatePointCloud<pcl::PointXYZRGB>(display, colour, cloudId);
+  visualizer->spinOnce(20, false);
+  ui->viewer->update();
+}
+
+pcl::PointXYZI vtkViewer::PickPoint(double x, double y) {
+  if (!frameCloud) {
+    pcl::PointXYZI origin;
+    origin.x = origin.y = origin.z = 0.0f;
+    origin.intensity = 0.0f;
+    return origin;
+  }
+  std::vector<pcl::visualization::Camera> cameras;
+  visualizer->getCameras(cameras);
+  return viewergeom::PickNearest(cameras.front(), x, y, *frameCloud);
+}
+
+void vtkViewer::OnMouseEvent(const pcl::visualization::MouseEvent& event, void* cookie) {
+  auto* self = static_cast<vtkViewer*>(cookie);
+  if (event.getButton() == pcl::visualization::MouseEvent::LeftButton) ResetTopDownCamera(*self->visualizer);
+  if (event.getType() != pcl::visualization::MouseEvent::MouseButtonRelease ||
+      event.getButton() != pcl::visualization::MouseEvent::RightButton)
+    return;
+
+  const pcl::PointXYZI p = self->PickPoint(event.getX(), event.getY());
+  const double distance = viewergeom::PickedDistance(p);
+  self->selectedDistance.store(static_cast<float>(distance));
+  self->selectedAngle.store(viewergeom::PickedAngle(p, self->rotationSign));
+  self->selectedIntensity.store(static_cast<uint8_t>(p.intensity));
+
+  pcl::visualization::PCLVisualizer& vis = *self->visualizer;
+  vis.removeShape("dist_line", 0);
+  vis.addLine(pcl::PointXYZ(0.0f, 0.0f, 0.0f), pcl::PointXYZ(p.x, p.y, p.z), 3.0, 0.0, 0.0, "dist_line", 0);
+  double orientation[3] = {0.0, 0.0, -90.0};
+  vis.removeShape("dist", 0);
+  vis.addText3D(viewergeom::DistanceLabel(distance), pcl::PointXYZ(p.x, p.y, p.z), orientation, 0.1, 0.9, 0.9, 0.9,
+                "dist", 0);
+  self->ui->viewer->update();
+}

@@ -1,5 +1,6 @@
 #include "record/RecordSession.h"
 
+#include <algorithm>
 #include <sstream>
 #include <utility>
 
@@ -33,6 +34,25 @@ bool RecordSession::ProcessBatch(std::vector<KXScanPoint> batch, std::string& er
       if (!pcd->WriteRevolution(counters.revolutions, result.frame, error)) return false;
       ++counters.revolutionsWritten;
     }
+  }
+  return true;
+}
+
+bool RecordSession::ProcessPoll(std::vector<KXScanPoint> points, std::string& error,
+                                std::vector<std::string>& anomalies) {
+  if (points.size() <= kMaxBatchPoints) {
+    std::string anomaly;
+    const bool ok = ProcessBatch(std::move(points), error, anomaly);
+    if (!anomaly.empty()) anomalies.push_back(anomaly);
+    return ok;
+  }
+  for (size_t first = 0; first < points.size(); first += kMaxBatchPoints) {
+    const size_t last = std::min(points.size(), first + kMaxBatchPoints);
+    std::string anomaly;
+    const bool ok =
+        ProcessBatch(std::vector<KXScanPoint>(points.begin() + first, points.begin() + last), error, anomaly);
+    if (!anomaly.empty()) anomalies.push_back(anomaly);
+    if (!ok) return false;
   }
   return true;
 }

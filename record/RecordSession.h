@@ -29,6 +29,13 @@ class RecordSession {
   // diagnostic line about an angle anomaly, if any, is left in `anomaly`.
   bool ProcessBatch(std::vector<KXScanPoint> batch, std::string& error, std::string& anomaly);
 
+  // Files the points of one poll. A normal poll carries at most about ten
+  // packets; a backlog after a stall is filed in batches of at most
+  // `kMaxBatchPoints` (whole packets), so that every revolution in it is still
+  // detected and written. Anomaly lines are appended to `anomalies`.
+  static constexpr size_t kMaxBatchPoints = 12 * 12;
+  bool ProcessPoll(std::vector<KXScanPoint> points, std::string& error, std::vector<std::string>& anomalies);
+
   const Counters& Stats() const { return counters; }
   bool RevolutionLimitReached() const { return maxRevolutions > 0 && counters.revolutions >= maxRevolutions; }
 

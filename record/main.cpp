@@ -133,21 +133,20 @@ int main(int argc, char** argv) {
   };
 
   RecordSession session(options.settings, csv.get(), pcd.get(), options.revolutions);
-  std::string anomaly;
+  std::vector<std::string> anomalies;
   uint64_t discarded = 0;  // points drained but not recorded after a failure
   auto process = [&](std::vector<KXScanPoint> batch) {
     if (status != 0) {
       discarded += batch.size();
       return;
     }
-    if (!session.ProcessBatch(std::move(batch), error, anomaly)) {
-      fail(error + "; recording stopped");
-      return;
-    }
-    if (!anomaly.empty()) {
+    anomalies.clear();
+    const bool ok = session.ProcessPoll(std::move(batch), error, anomalies);
+    for (const std::string& line : anomalies) {
       progress.Break();
-      std::cerr << anomaly << '\n';
+      std::cerr << line << '\n';
     }
+    if (!ok) fail(error + "; recording stopped");
   };
   // One poll: what arrived since the last one is written raw and filed as
   // one batch, like the window's worker does with each TakeScanPoints batch.

@@ -272,6 +272,25 @@ TEST(RecordSessionTest, FilesBatchesLikeTheWorkerAndStopsPcdAtTheLimit) {
   EXPECT_EQ(text.substr(0, 24), "0,1000,100\n1,1000,100\n2,");
 }
 
+TEST(RecordSessionTest, ABacklogOfSeveralRevolutionsInOnePollKeepsEveryRevolution) {
+  ScanSettings settings;
+  settings.enableAngleCalib = false;
+  RecordSession session(settings, nullptr, nullptr);
+  std::vector<KXScanPoint> backlog;
+  for (int turn = 0; turn < 4; ++turn) {
+    for (int start = 0; start < 360; start += 12) {
+      auto packet = Packet(static_cast<float>(start), 1.0f, 800);
+      backlog.insert(backlog.end(), packet.begin(), packet.end());
+    }
+  }
+  std::string error;
+  std::vector<std::string> anomalies;
+  ASSERT_TRUE(session.ProcessPoll(backlog, error, anomalies));
+  EXPECT_TRUE(anomalies.empty());
+  EXPECT_EQ(session.Stats().revolutions, 3);  // each crossing of 0 degrees after the first turn
+  EXPECT_EQ(session.Stats().pointsFiled, backlog.size());
+}
+
 TEST(RecordSessionTest, AnomaliesAreWordedLikeTheWindowsLog) {
   ScanSettings settings;
   settings.enableAngleCalib = false;

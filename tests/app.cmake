@@ -9,6 +9,13 @@ if(LDS_GUI AND TARGET lds_app)
   target_link_libraries(app_window_tests PRIVATE lds_app_testmain)
   gtest_discover_tests(app_window_tests DISCOVERY_MODE PRE_TEST PROPERTIES LABELS gui TIMEOUT 120)
 
+  find_package(X11 REQUIRED)
+  add_executable(app_executable_tests app/ExecutableTest.cpp)
+  target_link_libraries(app_executable_tests PRIVATE Qt5::Core GTest::gtest_main X11::X11)
+  target_compile_definitions(app_executable_tests PRIVATE LDS_TOOL_PATH="$<TARGET_FILE:lds-tool>")
+  add_dependencies(app_executable_tests lds-tool)
+  gtest_discover_tests(app_executable_tests DISCOVERY_MODE PRE_TEST PROPERTIES LABELS gui TIMEOUT 120)
+
   if(TARGET lds-sim)
     add_subdirectory(${CMAKE_CURRENT_LIST_DIR}/app/e2e ${CMAKE_CURRENT_BINARY_DIR}/app_e2e)
   endif()

@@ -87,11 +87,12 @@ bool KXProtocol::SendCommand(const uint8_t* frame, size_t size) {
   if (!IsConnected()) return false;
 
   auto attempt = [&]() {
-    if (serial && serial->isOpen() && !serial->hasError()) {
+    {
+      // Only an acknowledgement that arrives after this frame is written
+      // counts; an attempt that cannot write must not succeed on an old one.
       std::lock_guard<std::mutex> lock(commandMutex);
-      // Only an acknowledgement that arrives after this frame counts.
       ackReceived = false;
-      serial->write(reinterpret_cast<const char*>(frame), size);
+      if (serial && serial->isOpen() && !serial->hasError()) serial->write(reinterpret_cast<const char*>(frame), size);
     }
     for (int i = 0; i < kPollCount; ++i) {
       std::this_thread::sleep_for(kPollInterval);

@@ -328,14 +328,6 @@ TEST(Decoder, AngleArithmeticFollowsTheStatedPrecisions) {
   }
 }
 
-TEST(Decoder, TakeScanPointsDrainsTheQueue) {
-  KXProtocol protocol;
-  EXPECT_TRUE(protocol.TakeScanPoints().empty());
-  Feed(protocol, MakeNumberedPacket(0));
-  EXPECT_EQ(protocol.TakeScanPoints().size(), 12u);
-  EXPECT_TRUE(protocol.TakeScanPoints().empty());
-}
-
 TEST(Decoder, LinkCountersAddUpOverAMixedStream) {
   KXProtocol protocol;
   std::vector<uint8_t> stream = {0x11, 0x22, 0x33};  // 3 skipped

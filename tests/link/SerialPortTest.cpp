@@ -113,7 +113,7 @@ TEST(SerialPort, CloseJoinsTheIoThreadIsHarmlessTwiceAndTheObjectReopens) {
   EXPECT_EQ(std::string(out.begin(), out.end()), "out");
 }
 
-TEST(SerialPort, OpeningAMissingDeviceThrowsAndLeavesNoThread) {
+TEST(SerialPort, FailedOpenThrowsAndLeavesNoThreadNorOpenDevice) {
   const int before = ThreadCount();
   try {
     CallbackAsyncSerial port("/dev/does-not-exist-lds", 115200);
@@ -129,6 +129,11 @@ TEST(SerialPort, OpeningAMissingDeviceThrowsAndLeavesNoThread) {
   EXPECT_FALSE(port.isOpen());
   EXPECT_EQ(ThreadCount(), before);
   PtyPair pty;
+  // A device that opens but rejects a setting is closed again, so the same
+  // object can open it once the setting is right.
+  EXPECT_THROW(port.open(pty.SlavePath(), 12345), boost::system::system_error);
+  EXPECT_FALSE(port.isOpen());
+  EXPECT_EQ(ThreadCount(), before);
   port.open(pty.SlavePath(), 115200);
   EXPECT_TRUE(port.isOpen());
 }

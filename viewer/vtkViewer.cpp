@@ -4,9 +4,14 @@
 #include <QVTKOpenGLNativeWidget.h>
 #include <pcl/visualization/pcl_visualizer.h>
 #include <vtkActor.h>
+#include <vtkCellArray.h>
 #include <vtkColorTransferFunction.h>
 #include <vtkGenericOpenGLRenderWindow.h>
+#include <vtkIdTypeArray.h>
 #include <vtkLookupTable.h>
+#include <vtkPointData.h>
+#include <vtkPoints.h>
+#include <vtkPolyData.h>
 #include <vtkPolyDataMapper.h>
 #include <vtkProperty.h>
 #include <vtkRegularPolygonSource.h>
@@ -17,6 +22,7 @@
 #include <vtkScalarBarRepresentation.h>
 #include <vtkScalarBarWidget.h>
 #include <vtkSmartPointer.h>
+#include <vtkUnsignedCharArray.h>
 
 #include <mutex>
 
@@ -45,6 +51,46 @@ constexpr double kGrey = 0.5;
 
 void ResetTopDownCamera(pcl::visualization::PCLVisualizer& visualizer) {
   visualizer.setCameraPosition(0, 0, 40, 0, 0, 0, 1, 0, 0, 0);
+}
+
+// Replaces the geometry and per-point colours of a cloud actor with the
+// display cloud, keeping the actor and its rendering properties. The
+// visualizer's own update casts the mapper to a type it does not have
+// (undefined behaviour the sanitizers stop at), so the poly data is built here.
+void UpdateCloudActor(vtkActor& actor, const pcl::PointCloud<pcl::PointXYZRGB>& cloud) {
+  const auto n = static_cast<vtkIdType>(cloud.size());
+  auto points = vtkSmartPointer<vtkPoints>::New();
+  points->SetDataTypeToFloat();
+  points->SetNumberOfPoints(n);
+  auto colours = vtkSmartPointer<vtkUnsignedCharArray>::New();
+  colours->SetNumberOfComponents(3);
+  colours->SetName("Colors");
+  colours->SetNumberOfTuples(n);
+  auto offsets = vtkSmartPointer<vtkIdTypeArray>::New();
+  offsets->SetNumberOfValues(n + 1);
+  auto connectivity = vtkSmartPointer<vtkIdTypeArray>::New();
+  connectivity->SetNumberOfValues(n);
+  for (vtkIdType k = 0; k < n; ++k) {
+    const pcl::PointXYZRGB& p = cloud[static_cast<size_t>(k)];
+    points->SetPoint(k, p.x, p.y, p.z);
+    const unsigned char rgb[3] = {p.r, p.g, p.b};
+    colours->SetTypedTuple(k, rgb);
+    offsets->SetValue(k, k);
+    connectivity->SetValue(k, k);
+  }
+  offsets->SetValue(n, n);
+  auto vertices = vtkSmartPointer<vtkCellArray>::New();
+  vertices->SetData(offsets, connectivity);
+
+  auto data = vtkSmartPointer<vtkPolyData>::New();
+  data->SetPoints(points);
+  data->SetVerts(vertices);
+  data->GetPointData()->SetScalars(colours);
+  vtkMapper* mapper = actor.GetMapper();
+  mapper->SetInputDataObject(0, data);
+  double range[2] = {0.0, 0.0};
+  if (n > 0) colours->GetRange(range);
+  mapper->SetScalarRange(range);
 }
 
 }  // namespace
@@ -230,9 +276,11 @@ void vtkViewer::slotShowDeviceData(std::vector<KXScanPoint> _kx_pointCloud) {
   viewergeom::BuildFrameClouds(_kx_pointCloud, rotationSign, *display, *pick);
   frameCloud = pick;
 
-  // Updating in place keeps the actor, its point size and the rest of the scene.
-  pcl::visualization::PointCloudColorHandlerRGBField<pcl::PointXYZRGB> colour(display);
-  visualizer->updatePointCloud<pcl::PointXYZRGB>(display, colour, cloudId);
+  // Updating in place keeps the actor, its point size and the rest of the
+  // scene. Without the cloud (never expected) nothing is drawn.
+  auto actors = visualizer->getCloudActorMap();
+  auto found = actors->find(cloudId);
+  if (found != actors->end() && found->second.actor) UpdateCloudActor(*found->second.actor, *display);
   visualizer->spinOnce(20, false);
   ui->viewer->update();
 }

@@ -36,6 +36,15 @@ TEST_F(ViewerTest, SceneAfterConstructionHoldsAxesLabelsCloudAndLegend) {
   EXPECT_EQ(i, 0);
 }
 
+TEST_F(ViewerTest, RenderSurfaceFillsTheWidget) {
+  // The form's spare QOpenGLWidget takes no room from the view.
+  EXPECT_EQ(RenderWidget(*view)->size(), view->size());
+  const int* size = RenderWidget(*view)->renderWindow()->GetSize();
+  const double ratio = RenderWidget(*view)->effectiveDevicePixelRatio();
+  EXPECT_EQ(size[0], static_cast<int>(view->width() * ratio));
+  EXPECT_EQ(size[1], static_cast<int>(view->height() * ratio));
+}
+
 TEST_F(ViewerTest, TenGreyWireframeRingsOfOneToTenMetres) {
   vtkActorCollection* actors = SceneRenderer(*view)->GetActors();
   std::vector<double> radii;

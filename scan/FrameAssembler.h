@@ -39,8 +39,11 @@ class FrameAssembler {
   struct Result {
     Outcome outcome = Outcome::Idle;
     bool frameReady = false;
-    std::vector<KXScanPoint> frame;    // the published frame (600 points) when frameReady
-    std::vector<KXScanPoint> csvRows;  // points filed while recording, in filing order
+    std::vector<KXScanPoint> frame;  // the published frame (600 points) when frameReady
+    // Points filed while recording, in filing order. The caller writes them
+    // only if recording is still on when it gets to them, and otherwise drops
+    // them: they are never held over for a later recording.
+    std::vector<KXScanPoint> csvRows;
     Anomaly anomaly = Anomaly::None;
     float lastEndAngle = 0.0f;  // for AbnormalAngleChange
     float endAngle = 0.0f;      // the batch's last angle, for both anomalies

@@ -103,9 +103,11 @@ class Simulator {
 
   int Run() {
     if (!OpenFiles() || !OpenLine()) return 1;
+    // The link exists before the path is announced, so that a caller that
+    // waits for the first line can use either.
+    if (!opt_.linkPath.empty() && !MakeLink()) return 1;
     std::printf("%s\n", path_.c_str());
     std::fflush(stdout);
-    if (!opt_.linkPath.empty() && !MakeLink()) return 1;
 
     t0_ = MonotonicNs();
     streaming_ = opt_.replayFile.empty() ? opt_.autostart : !opt_.waitStart;
@@ -333,9 +335,15 @@ class Simulator {
     if (hangupDue_ && slaveKeeper_ >= 0) {
       // Give a reading host up to half a second to take the last packets
       // before the line goes dead.
+      // Bytes just written may still be on their way into the count, so the
+      // queue must read empty twice in a row.
       int64_t until = MonotonicNs() + 500'000'000;
-      int queued = 0;
-      while (ioctl(slaveKeeper_, FIONREAD, &queued) == 0 && queued > 0 && MonotonicNs() < until) usleep(2000);
+      int emptyReads = 0, queued = 0;
+      while (emptyReads < 2 && MonotonicNs() < until) {
+        usleep(5000);
+        if (ioctl(slaveKeeper_, FIONREAD, &queued) != 0) break;
+        emptyReads = queued == 0 ? emptyReads + 1 : 0;
+      }
     }
     if (fd_ >= 0) close(fd_);
     fd_ = -1;

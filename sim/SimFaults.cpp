@@ -20,6 +20,37 @@ std::string FormatSummary(const SimStats& s) {
   return out.str();
 }
 
+void StreamCounter::Feed(const uint8_t* data, size_t size, SimStats& stats) {
+  held_.insert(held_.end(), data, data + size);
+  size_t pos = 0;
+  while (held_.size() - pos >= 2) {
+    const uint8_t* p = held_.data() + pos;
+    size_t left = held_.size() - pos;
+    size_t need = 1;
+    if (p[0] == kx::kPacketHeader && p[1] == kx::kPacketVerLen) {
+      need = kx::kPacketSize;
+      if (left < need) break;
+      ++stats.packets;
+      stats.points += kx::kPointsPerPacket;
+      if (kx::Crc8(p, kx::kOffCrc) != p[kx::kOffCrc]) ++stats.badCrc;
+    } else if (p[0] == kx::kAckShort[0] && p[1] == kx::kAckShort[1]) {
+      need = sizeof kx::kAckShort;
+      ++stats.acks;
+    } else if (p[0] == kx::kAckLong[0] && p[1] == kx::kAckLong[1]) {
+      need = sizeof kx::kAckLong;
+      if (left < need) break;
+      ++stats.acks;
+    } else if (p[0] == kx::kResponseHeader && p[1] >= 4) {
+      need = p[1];
+      if (left < need) break;
+    } else {
+      ++stats.garbageBytes;
+    }
+    pos += need;
+  }
+  held_.erase(held_.begin(), held_.begin() + static_cast<std::ptrdiff_t>(pos));
+}
+
 FaultInjector::FaultInjector(const FaultConfig& config, uint64_t seed) : config_(config), rng_(seed ^ 0x5eed0f1u) {}
 
 bool FaultInjector::CanStartFrame(uint8_t b) {

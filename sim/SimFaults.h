@@ -24,6 +24,18 @@ std::string FormatStatsFile(const SimStats& stats);
 // The one-line summary printed at exit.
 std::string FormatSummary(const SimStats& stats);
 
+// Counts what a replayed byte stream carries, framing it the way a receiver
+// does: measurement packets (with their CRC checked), the two acknowledgement
+// frames, response frames by their length byte, and anything else as junk.
+// Bytes of a frame that is not yet complete wait for the next Feed.
+class StreamCounter {
+ public:
+  void Feed(const uint8_t* data, size_t size, SimStats& stats);
+
+ private:
+  std::vector<uint8_t> held_;
+};
+
 struct FaultConfig {
   uint64_t badCrcEvery = 0;   // 0 = never
   uint64_t garbageEvery = 0;  // 0 = never

@@ -56,7 +56,9 @@ const char* SimUsage() {
          "  --replay FILE          send the bytes of FILE instead of the room, paced at the\n"
          "                         line rate; it starts at once, and pauses on the stop\n"
          "                         command and resumes on the start command; once the file\n"
-         "                         is sent the simulator idles until it is stopped\n"
+         "                         is sent the simulator idles until it is stopped; its\n"
+         "                         counters count the packets, junk and acknowledgements\n"
+         "                         found in the bytes sent\n"
          "  --wait-start           with --replay: wait for the start command first\n"
          "  --stats-file FILE      rewrite FILE once a second and at exit with the counters\n"
          "                         packets=, bad_crc=, garbage_bytes=, bytes=, points=, acks=\n"
@@ -166,6 +168,14 @@ ParseResult ParseSimOptions(const std::vector<std::string>& args) {
   }
   if (o.waitStart && o.replayFile.empty()) {
     r.error = "--wait-start needs --replay";
+    return r;
+  }
+  if (!o.replayFile.empty() && (o.badCrcEvery || o.garbageEvery || o.hangupAfter)) {
+    r.error = "--bad-crc-every, --garbage-every and --hangup-after apply to the simulated room, not to --replay";
+    return r;
+  }
+  if (!o.replayFile.empty() && o.replayFile == o.captureFile) {
+    r.error = "--capture would overwrite the file given to --replay";
     return r;
   }
   if (o.autostart && o.waitStart) {

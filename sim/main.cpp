@@ -106,13 +106,14 @@ class Simulator {
     // The link exists before the path is announced, so that a caller that
     // waits for the first line can use either.
     if (!opt_.linkPath.empty() && !MakeLink()) return 1;
+    if (!opt_.statsFile.empty()) WriteStats();
     std::printf("%s\n", path_.c_str());
     std::fflush(stdout);
 
     t0_ = MonotonicNs();
     streaming_ = opt_.replayFile.empty() ? opt_.autostart : !opt_.waitStart;
     int status = Loop();
-    Finish();
+    if (!Finish()) status = 1;
     return status;
   }
 
@@ -177,24 +178,39 @@ class Simulator {
     return true;
   }
 
+  // Only while it still points at our terminal: a later instance may have
+  // taken the name over.
+  void RemoveLink() {
+    char target[512] = {};
+    ssize_t n = readlink(opt_.linkPath.c_str(), target, sizeof target - 1);
+    if (n > 0 && path_ == std::string(target, static_cast<size_t>(n))) unlink(opt_.linkPath.c_str());
+  }
+
   int64_t Now() const { return MonotonicNs() - t0_; }
 
   int Loop() {
-    int64_t nextStatsNs = 0;
+    int64_t nextTickNs = 0;
     for (;;) {
       int64_t now = Now();
-      if (!opt_.statsFile.empty() && now >= nextStatsNs) {
-        WriteStats();
-        nextStatsNs = now + 1'000'000'000;
+      // Once a second the counters and the capture reach the disk, so that
+      // readers see them while the simulator runs.
+      if (now >= nextTickNs) {
+        if (!opt_.statsFile.empty()) WriteStats();
+        if (capture_ && std::fflush(capture_) != 0) return CaptureFailed();
+        nextTickNs = now + 1'000'000'000;
       }
       if (!pending_.empty() && !FlushPending(now)) return 1;
       if (pending_.empty()) {
         if (hangupDue_) return 0;
         if (streaming_ && !SendDue(now)) return 1;
       }
+      // After a command, once its acknowledgement is out, the counters are
+      // written at once: a host that stopped the stream finds them final.
+      if (commandSeen_ && pending_.empty() && !opt_.statsFile.empty()) WriteStats();
+      if (pending_.empty()) commandSeen_ = false;
 
-      int64_t wakeNs = opt_.statsFile.empty() ? now + 1'000'000'000 : nextStatsNs;
-      if (streaming_ && pending_.empty()) wakeNs = std::min(wakeNs, NextSendNs(now));
+      int64_t wakeNs = nextTickNs;
+      if (streaming_ && pending_.empty() && !replayDone_) wakeNs = std::min(wakeNs, NextSendNs(now));
       if (!pending_.empty()) wakeNs = std::min(wakeNs, now + 10'000'000);
       int64_t waitNs = std::max<int64_t>(0, wakeNs - Now());
       timespec ts{static_cast<time_t>(waitNs / 1'000'000'000), static_cast<long>(waitNs % 1'000'000'000)};
@@ -229,6 +245,7 @@ class Simulator {
       return false;
     }
     for (sim::SimCommand c : parser_.Feed(buf, static_cast<size_t>(n))) {
+      commandSeen_ = true;
       int64_t now = Now();
       if (c == sim::SimCommand::Start) {
         if (!streaming_) {
@@ -273,6 +290,7 @@ class Simulator {
       }
       pacer_.Book(std::max(pacer_.LineFreeNs(), now - sim::LinePacer::kMaxLagNs), n);
       Queue(buf, n);
+      replayCounter_.Feed(buf, n, stats_);
       return FlushPending(now);
     }
     sim::LinePacer::Slot slot = pacer_.Next(nextIndex_, now);
@@ -302,7 +320,10 @@ class Simulator {
     while (!pending_.empty()) {
       ssize_t n = write(fd_, pending_.data(), pending_.size());
       if (n > 0) {
-        if (capture_) std::fwrite(pending_.data(), 1, static_cast<size_t>(n), capture_);
+        if (capture_ && std::fwrite(pending_.data(), 1, static_cast<size_t>(n), capture_) != static_cast<size_t>(n)) {
+          CaptureFailed();
+          return false;
+        }
         stats_.bytes += static_cast<uint64_t>(n);
         pending_.erase(pending_.begin(), pending_.begin() + n);
         blockedSinceNs_ = -1;
@@ -331,13 +352,19 @@ class Simulator {
     }
   }
 
-  void Finish() {
+  // A capture that misses bytes would mislead whoever replays it.
+  int CaptureFailed() {
+    std::fprintf(stderr, "lds-sim: writing %s failed: %s\n", opt_.captureFile.c_str(), std::strerror(errno));
+    return 1;
+  }
+
+  // Returns false when the capture could not be completed.
+  bool Finish() {
     if (hangupDue_ && slaveKeeper_ >= 0) {
-      // Give a reading host up to half a second to take the last packets
-      // before the line goes dead.
-      // Bytes just written may still be on their way into the count, so the
-      // queue must read empty twice in a row.
-      int64_t until = MonotonicNs() + 500'000'000;
+      // Give a reading host up to two seconds to take the last packets before
+      // the line goes dead. Bytes just written may still be on their way into
+      // the count, so the queue must read empty twice in a row.
+      int64_t until = MonotonicNs() + 2'000'000'000;
       int emptyReads = 0, queued = 0;
       while (emptyReads < 2 && MonotonicNs() < until) {
         usleep(5000);
@@ -349,10 +376,16 @@ class Simulator {
     fd_ = -1;
     if (slaveKeeper_ >= 0) close(slaveKeeper_);
     slaveKeeper_ = -1;
-    if (linkMade_) unlink(opt_.linkPath.c_str());
-    if (capture_) std::fflush(capture_);
+    if (linkMade_) RemoveLink();
+    bool ok = true;
+    if (capture_) {
+      ok = std::fclose(capture_) == 0;
+      capture_ = nullptr;
+      if (!ok) std::fprintf(stderr, "lds-sim: writing %s failed\n", opt_.captureFile.c_str());
+    }
     if (!opt_.statsFile.empty()) WriteStats();
     std::fprintf(stderr, "%s\n", sim::FormatSummary(stats_).c_str());
+    return ok;
   }
 
   sim::SimOptions opt_;
@@ -368,10 +401,12 @@ class Simulator {
   bool linkMade_ = false;
   FILE* capture_ = nullptr;
   FILE* replay_ = nullptr;
+  sim::StreamCounter replayCounter_;
   bool replayDone_ = false;
   bool streaming_ = false;
   bool hangupDue_ = false;
   bool statsWarned_ = false;
+  bool commandSeen_ = false;
   int64_t t0_ = 0;
   uint64_t nextIndex_ = 0;
   int64_t blockedSinceNs_ = -1;

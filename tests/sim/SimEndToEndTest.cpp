@@ -3,12 +3,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <string>
 
 #include "SimDecode.h"
 #include "SimProcess.h"
 #include "protocol/KXPacket.h"
+#include "sim/SimPacket.h"
+#include "sim/SimScene.h"
 #include "tests/support/PtyPair.h"
 
 namespace {
@@ -32,7 +35,8 @@ uint64_t Counter(const std::string& text, const std::string& key) {
 }
 
 TEST(SimExecutable, AnswersCommandsAndStreamsOnlyWhileStarted) {
-  SimProcess sim({});
+  std::string stats = TempPath("stats-commands");
+  SimProcess sim({"--stats-file", stats});
   std::string path = sim.FirstLine();
   ASSERT_EQ(path.rfind("/dev/pts/", 0), 0u) << path;
   ASSERT_TRUE(sim.OpenTty(path));
@@ -58,6 +62,8 @@ TEST(SimExecutable, AnswersCommandsAndStreamsOnlyWhileStarted) {
   EXPECT_EQ(d.stats.crcErrors, 0u);
   EXPECT_EQ(d.stats.skippedBytes, 0u);
   EXPECT_FLOAT_EQ(d.speedRpm, 600.0f);
+  // Written as soon as the stop was answered, not only once a second.
+  EXPECT_EQ(Counter(ReadWholeFile(stats), "packets"), d.stats.packets);
 
   sim.Signal(SIGINT);
   ASSERT_EQ(sim.Wait(), 0);
@@ -65,6 +71,7 @@ TEST(SimExecutable, AnswersCommandsAndStreamsOnlyWhileStarted) {
   EXPECT_EQ(Counter(summary, "packets"), d.stats.packets) << summary;
   EXPECT_EQ(Counter(summary, "points"), d.points.size()) << summary;
   EXPECT_EQ(Counter(summary, "bytes"), stream.size() + 4) << summary;
+  unlink(stats.c_str());
 }
 
 TEST(SimExecutable, AcknowledgementStyles) {
@@ -100,6 +107,22 @@ TEST(SimExecutable, KeepsLinkAndRemovesItOnSigterm) {
   struct stat st {};
   EXPECT_NE(lstat(link.c_str(), &st), 0) << "link left behind";
   unlink(link.c_str());
+
+  // A second instance takes the name over; the first one leaves it alone.
+  {
+    SimProcess first({"--link", link});
+    first.FirstLine();
+    SimProcess second({"--link", link});
+    std::string secondPath = second.FirstLine();
+    first.Signal(SIGTERM);
+    EXPECT_EQ(first.Wait(), 0);
+    char now[256] = {};
+    ASSERT_GT(readlink(link.c_str(), now, sizeof now - 1), 0);
+    EXPECT_EQ(secondPath, now);
+    second.Signal(SIGTERM);
+    EXPECT_EQ(second.Wait(), 0);
+    EXPECT_NE(lstat(link.c_str(), &st), 0);
+  }
 
   // A regular file in the way is not clobbered.
   std::string file = TempPath("file");
@@ -166,6 +189,12 @@ TEST(SimExecutable, ReplayReproducesACapture) {
     std::vector<uint8_t> again = replay.Read(recorded.size());
     EXPECT_EQ(std::string(again.begin(), again.end()), recorded);
     EXPECT_TRUE(replay.Read(1, 200ms).empty()) << "sent more than the file";
+    replay.Signal(SIGTERM);
+    ASSERT_EQ(replay.Wait(), 0);
+    std::string summary = replay.Stderr();
+    EXPECT_EQ(Counter(summary, "packets"), 40u) << summary;
+    EXPECT_EQ(Counter(summary, "garbage_bytes"), 5u * 8) << summary;
+    EXPECT_EQ(Counter(summary, "acks"), 1u) << summary;
   }
   {
     SimProcess replay({"--replay", capture, "--wait-start", "--ack", "long"});
@@ -194,6 +223,40 @@ TEST(SimExecutable, DrivesAGivenDevice) {
   SimProcess missing({"--device", "/nonexistent/tty"});
   EXPECT_EQ(missing.Wait(), 1);
   EXPECT_NE(missing.Stderr().find("/nonexistent/tty"), std::string::npos);
+}
+
+// The real protocol object on the real serial port, as the window uses it.
+TEST(SimExecutable, TheProtocolObjectDrivesIt) {
+  SimProcess sim({"--link", TempPath("protocol-link"), "--baud", "460800"});
+  ASSERT_FALSE(sim.FirstLine().empty());
+  KXProtocol protocol;
+  ASSERT_TRUE(protocol.Connect(TempPath("protocol-link"), 460800));
+  ASSERT_TRUE(protocol.EnableLidar());
+
+  std::vector<KXScanPoint> points;
+  auto deadline = std::chrono::steady_clock::now() + 5s;
+  while (points.size() < 2 * 450 && std::chrono::steady_clock::now() < deadline) {
+    auto more = protocol.TakeScanPoints();
+    points.insert(points.end(), more.begin(), more.end());
+    usleep(10000);
+  }
+  ASSERT_GE(points.size(), 2u * 450);
+  sim::SimScene scene;
+  size_t offTruth = 0;
+  for (const KXScanPoint& p : points)
+    offTruth += std::fabs(p.distance - scene.TrueDistanceMm(p.angle)) > sim::ScanGenerator::kNoiseBoundMm + 0.5;
+  // Only points right on the edge of an object may miss.
+  EXPECT_LE(offTruth, 4u);
+  float rpm = 0;
+  uint16_t ts = 0;
+  protocol.GetSpeedAndTimestamp(&rpm, &ts);
+  EXPECT_FLOAT_EQ(rpm, 600.0f);
+
+  EXPECT_TRUE(protocol.DisableLidar());
+  EXPECT_EQ(protocol.GetLinkStats().crcErrors, 0u);
+  protocol.Disconnect();
+  sim.Signal(SIGTERM);
+  EXPECT_EQ(sim.Wait(), 0);
 }
 
 }  // namespace

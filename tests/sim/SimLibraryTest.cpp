@@ -127,6 +127,36 @@ TEST(SimFaults, SpoilsEveryNthPacketAndSendsSafeJunk) {
   for (uint8_t b : {0x54, 0x4F, 0x55, 0x5A}) EXPECT_TRUE(sim::FaultInjector::CanStartFrame(b));
 }
 
+TEST(SimStreamCounter, CountsWhatAReplayCarries) {
+  sim::SimScene scene;
+  sim::ScanGenerator gen(scene, 10, 2666667, 1);
+  sim::FaultInjector faults({4, 5, 3}, 9);
+  std::vector<uint8_t> bytes(kx::kAckShort, kx::kAckShort + 2);
+  sim::SimStats sent;
+  for (uint64_t n = 1; n <= 30; ++n) {
+    sim::PacketBytes p = sim::EncodePacket(gen.MakePacket(n));
+    std::vector<uint8_t> junk;
+    sent.badCrc += faults.Apply(n, p, junk);
+    sent.garbageBytes += junk.size();
+    bytes.insert(bytes.end(), p.begin(), p.end());
+    bytes.insert(bytes.end(), junk.begin(), junk.end());
+  }
+  bytes.insert(bytes.end(), kx::kAckLong, kx::kAckLong + 5);
+  for (size_t chunk : {size_t{1}, size_t{7}, size_t{47}, bytes.size()}) {
+    sim::StreamCounter counter;
+    sim::SimStats got;
+    for (size_t at = 0; at < bytes.size(); at += chunk)
+      counter.Feed(bytes.data() + at, std::min(chunk, bytes.size() - at), got);
+    EXPECT_EQ(got.packets, 30u) << chunk;
+    EXPECT_EQ(got.points, 360u) << chunk;
+    EXPECT_EQ(got.badCrc, sent.badCrc) << chunk;
+    EXPECT_EQ(got.garbageBytes, sent.garbageBytes) << chunk;
+    EXPECT_EQ(got.acks, 2u) << chunk;
+  }
+  EXPECT_EQ(sent.badCrc, 7u);
+  EXPECT_EQ(sent.garbageBytes, 6u * 3);
+}
+
 TEST(SimPacer, LineRateWinsOverTheScene) {
   EXPECT_EQ(sim::LinePacer::ByteTimeNs(230400), 43403);
   EXPECT_EQ(sim::LinePacer::PacketPeriodNs(4500, 230400), 2666667);
@@ -200,9 +230,6 @@ TEST(SimOptions, DefaultsAndValues) {
              "100",
              "--capture",
              "c.bin",
-             "--replay",
-             "r.bin",
-             "--wait-start",
              "--stats-file",
              "s.txt"});
   ASSERT_TRUE(r.ok) << r.error;
@@ -218,10 +245,12 @@ TEST(SimOptions, DefaultsAndValues) {
   EXPECT_EQ(o.garbageBytes, 5u);
   EXPECT_EQ(o.hangupAfter, 100u);
   EXPECT_EQ(o.captureFile, "c.bin");
-  EXPECT_EQ(o.replayFile, "r.bin");
-  EXPECT_TRUE(o.waitStart);
   EXPECT_EQ(o.statsFile, "s.txt");
   EXPECT_EQ(Parse({"--no-ack", "--autostart"}).options.ack, sim::AckStyle::None);
+  r = Parse({"--replay", "r.bin", "--wait-start"});
+  ASSERT_TRUE(r.ok) << r.error;
+  EXPECT_EQ(r.options.replayFile, "r.bin");
+  EXPECT_TRUE(r.options.waitStart);
 }
 
 TEST(SimOptions, RejectsBadArguments) {
@@ -239,6 +268,8 @@ TEST(SimOptions, RejectsBadArguments) {
                                               {"--seed", "-1"},
                                               {"--link", "/tmp/a", "--device", "/dev/null"},
                                               {"--wait-start"},
+                                              {"--replay", "r", "--hangup-after", "3"},
+                                              {"--replay", "r", "--capture", "r"},
                                               {"--autostart=1"},
                                               {"--link="}}) {
     auto r = Parse(bad);

@@ -9,6 +9,8 @@
 
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
+  // Listing the tests (ctest's discovery) needs no display.
+  if (::testing::GTEST_FLAG(list_tests)) return RUN_ALL_TESTS();
   vtkObject::SetGlobalWarningDisplay(0);
   QSurfaceFormat::setDefaultFormat(QVTKOpenGLNativeWidget::defaultFormat());
   QApplication app(argc, argv);

@@ -12,6 +12,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMetaMethod>
+#include <QSerialPortInfo>
 #include <QSpinBox>
 #include <QStatusBar>
 #include <QTemporaryDir>
@@ -53,7 +54,13 @@ TEST_F(WindowTest, StartsWithTheDefaultStateOfEveryControl) {
   EXPECT_EQ(baud->itemText(1), "230400");
   EXPECT_EQ(baud->itemText(2), "460800");
   EXPECT_EQ(baud->currentText(), "230400");
-  EXPECT_TRUE(WidgetOf<QComboBox>(*window, "serialPortBox")->isEditable());
+  // The port list holds full device paths, in the order the system gives them.
+  auto* ports = WidgetOf<QComboBox>(*window, "serialPortBox");
+  EXPECT_TRUE(ports->isEditable());
+  const QList<QSerialPortInfo> infos = QSerialPortInfo::availablePorts();
+  ASSERT_EQ(ports->count(), infos.size());
+  for (int i = 0; i < infos.size(); ++i) EXPECT_EQ(ports->itemText(i), infos[i].systemLocation());
+  EXPECT_EQ(ports->currentText(), infos.isEmpty() ? QString() : infos[0].systemLocation());
   EXPECT_EQ(WidgetOf<QPushButton>(*window, "connectButton")->text(), "连接");
 
   const std::pair<const char*, bool> checkable[] = {

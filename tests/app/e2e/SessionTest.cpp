@@ -154,7 +154,6 @@ TEST_F(SessionTest, ConnectStartRecordStopDisconnect) {
   Sim sim({"--link", link});
   ASSERT_FALSE(sim.path.isEmpty());
 
-  // A frame arrives from before the connection, to show the reset clears it.
   Connect(link);  // typed, not from the port list
   EXPECT_FALSE(WidgetOf<QComboBox>(*window, "serialPortBox")->isEnabled());
   EXPECT_FALSE(WidgetOf<QComboBox>(*window, "baudrateBox")->isEnabled());
@@ -219,6 +218,12 @@ TEST_F(SessionTest, ConnectStartRecordStopDisconnect) {
   EXPECT_TRUE(WidgetOf<QComboBox>(*window, "baudrateBox")->isEnabled());
   EXPECT_TRUE(Button("refreshPortButton")->isEnabled());
   EXPECT_TRUE(window->statusBar()->currentMessage().isEmpty());
+
+  // Connecting again clears the last scan from the view at once.
+  const int liveBefore = log.liveFrames;
+  Connect(link);
+  EXPECT_TRUE(WaitFor([&] { return log.emptyFrames == 2; }, 2000));
+  EXPECT_EQ(log.liveFrames, liveBefore);
 }
 
 TEST_F(SessionTest, SurvivesAHangUpAndConnectsAgain) {

@@ -1,0 +1,355 @@
+#include "app/MainWindow.h"
+
+#include <QBuffer>
+#include <QDebug>
+#include <QFileDialog>
+#include <QInputDialog>
+#include <QMessageBox>
+#include <QMetaType>
+#include <QSerialPortInfo>
+#include <QStringList>
+#include <QTimer>
+#include <chrono>
+
+#include "ui_MainWindow.h"
+
+namespace {
+
+// Label texts produced by one worker pass; empty members are left alone.
+struct LabelTexts {
+  QString rpm;
+  QString timestamp;
+  QString distance;
+  QString angle;
+  QString intensity;
+};
+
+int64_t MonotonicMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+}  // namespace
+
+MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui_MainWindow) {
+  ui->setupUi(this);
+  qRegisterMetaType<std::vector<KXScanPoint>>("std::vector<KXScanPoint>");
+  protocol = new KXProtocol();
+  isRunning.exchange(true);
+  workerThread = new std::thread(&MainWindow::runWorker, this);
+  saveDir = QDir::currentPath();
+  on_refreshPortButton_clicked();
+  connect(this, &MainWindow::signalScanFrame, ui->viewerWidget, &vtkViewer::slotShowDeviceData);
+
+  linkHealthTimer = new QTimer(this);
+  linkHealthTimer->setInterval(1000);
+  connect(linkHealthTimer, &QTimer::timeout, this, &MainWindow::UpdateLinkHealth);
+}
+
+MainWindow::~MainWindow() {
+  isRunning.exchange(false);
+  // The worker reads the form, the protocol, the CSV objects and the filter:
+  // it must be gone before any of them is released.
+  if (workerThread) {
+    workerThread->join();
+    delete workerThread;
+    workerThread = nullptr;
+  }
+  delete ui;
+  ui = nullptr;
+  if (protocol->IsConnected()) protocol->Disconnect();
+  delete protocol;
+  protocol = nullptr;
+}
+
+ScanSettings MainWindow::CurrentSettings() const {
+  ScanSettings s;
+  s.enableAngleCalib = enableAngleCalib.load(std::memory_order_relaxed);
+  s.enableAlgoFilter = enableAlgoFilter.load(std::memory_order_relaxed);
+  s.enableDistCorrect = enableDistCorrect.load(std::memory_order_relaxed);
+  s.enableAngleEdgeFilter = enableAngleEdgeFilter.load(std::memory_order_relaxed);
+  s.edgeFilterMargin = edgeFilterMargin.load(std::memory_order_relaxed);
+  s.enableWaterNoiseFilter = enableWaterNoiseFilter.load(std::memory_order_relaxed);
+  s.diffThr = diffThr.load(std::memory_order_relaxed);
+  s.filterMinRange = filterMinRange.load(std::memory_order_relaxed);
+  s.filterMaxRange = filterMaxRange.load(std::memory_order_relaxed);
+  s.filterIntensityThr = filterIntensityThr.load(std::memory_order_relaxed);
+  return s;
+}
+
+// ---------------------------------------------------------------------------
+// Worker
+
+void MainWindow::runWorker() {
+  FrameAssembler assembler(scanFilter);
+  while (isRunning.load()) {
+    if (frameResetPending.exchange(false)) emit signalScanFrame(assembler.Reset());
+
+    FrameAssembler::Result result =
+        assembler.Step(protocol->TakeScanPoints(), CurrentSettings(), isSavingCsv.load(std::memory_order_relaxed));
+
+    LabelTexts texts;
+    switch (result.outcome) {
+      case FrameAssembler::Outcome::Dropped:
+        qDebug() << "ERROR: abnormal angle found: " << result.endAngle;
+        continue;  // no rows, no labels, no pause
+      case FrameAssembler::Outcome::IdleTimeout:
+        texts.rpm = QStringLiteral("0 r/min");
+        texts.timestamp = QStringLiteral("-1 ms");
+        break;
+      case FrameAssembler::Outcome::Idle:
+        break;
+      case FrameAssembler::Outcome::Filed: {
+        if (result.anomaly == FrameAssembler::Anomaly::AbnormalAngleChange) {
+          qDebug() << "ERROR: abnormal angle change found: last pkg end at " << result.lastEndAngle
+                   << " current pkg end at " << result.endAngle;
+        }
+        if (!result.csvRows.empty()) WriteCsvRows(result.csvRows);
+        if (result.frameReady) emit signalScanFrame(std::move(result.frame));
+        float speed = 0.0f;
+        uint16_t stamp = 0;
+        protocol->GetSpeedAndTimestamp(&speed, &stamp);
+        texts.rpm = QString::number(speed, 'g', 6) + QStringLiteral(" r/min");
+        texts.timestamp = QString::number(stamp) + QStringLiteral(" ms");
+        break;
+      }
+    }
+
+    float distance = 0.0f;
+    float angle = 0.0f;
+    uint8_t intensity = 0;
+    ui->viewerWidget->GetSelectedPoint(&distance, &angle, &intensity);
+    texts.distance = QString::number(distance, 'g', 6) + QStringLiteral(" m");
+    texts.angle = QString::number(angle, 'g', 6) + QStringLiteral(" \u00B0");
+    texts.intensity = QString::number(intensity);
+
+    // Widgets belong to the GUI thread: the texts travel there in one queued
+    // call and are applied in the fixed order.
+    QMetaObject::invokeMethod(
+        this,
+        [this, texts]() {
+          if (!texts.rpm.isEmpty()) ui->rpmLabel->setText(texts.rpm);
+          if (!texts.timestamp.isEmpty()) ui->timestampLabel->setText(texts.timestamp);
+          ui->selectDistLabel->setText(texts.distance);
+          ui->selectAngleLabel->setText(texts.angle);
+          ui->selectIntensityLabel->setText(texts.intensity);
+        },
+        Qt::QueuedConnection);
+
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+}
+
+void MainWindow::WriteCsvRows(const std::vector<KXScanPoint>& rows) {
+  std::lock_guard<std::mutex> lock(csvMutex);
+  // Read under the lock: rows filed while recording but due after the
+  // operator stopped it are dropped, never written to a closed file.
+  if (!isSavingCsv.load()) return;
+  for (const KXScanPoint& p : rows) {
+    csvStream << p.angle << ',' << p.distance << ',' << static_cast<unsigned>(p.intensity) << Qt::endl;
+  }
+  if (csvStream.status() == QTextStream::Ok && csvFile.error() == QFileDevice::NoError) return;
+
+  // A full disk or a vanished device: end the recording as the stop command
+  // does, keep what reached the file, and tell the operator.
+  isSavingCsv.store(false);
+  CloseCsvFile();
+  QMetaObject::invokeMethod(this, &MainWindow::OnCsvWriteFailed, Qt::QueuedConnection);
+}
+
+void MainWindow::CloseCsvFile() {
+  csvFile.close();
+  // After a failed write the stream still holds the rows it could not pass
+  // on, and would hand them to the next file it is attached to. Let them
+  // drain into a sink and detach the stream.
+  QBuffer sink;
+  sink.open(QIODevice::WriteOnly);
+  csvStream.setDevice(&sink);
+  csvStream.flush();
+  csvStream.setDevice(nullptr);
+  csvStream.resetStatus();
+}
+
+void MainWindow::OnCsvWriteFailed() {
+  // The operator may have started a new recording meanwhile; its text stays.
+  if (!isSavingCsv.load()) ui->actionSaveDataCSV->setText(tr("保存.csv"));
+  QMessageBox::critical(this, tr("错误"), tr("写入保存文件失败！"));
+}
+
+void MainWindow::UpdateLinkHealth() {
+  if (!linkHealth.Active()) return;
+  ui->statusbar->showMessage(linkHealth.Sample(protocol->GetLinkStats(), MonotonicMs()));
+}
+
+// ---------------------------------------------------------------------------
+// Commands
+
+void MainWindow::on_refreshPortButton_clicked() {
+  // Full device paths, so that a listed port can be opened as it stands.
+  QStringList names;
+  for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) names << info.systemLocation();
+  ui->serialPortBox->clear();
+  ui->serialPortBox->addItems(names);
+}
+
+void MainWindow::on_connectButton_clicked() {
+  if (ui->connectButton->text() == tr("连接")) {
+    const unsigned baud = ui->baudrateBox->currentText().toUInt();
+    const std::string port = ui->serialPortBox->currentText().toStdString();
+    if (!protocol->Connect(port, static_cast<int>(baud))) {
+      QMessageBox::warning(this, tr("错误"), tr("连接设备失败！"));
+      return;
+    }
+    frameResetPending.store(true);
+    ui->connectButton->setText(tr("断开"));
+    ui->serialPortBox->setEnabled(false);
+    ui->baudrateBox->setEnabled(false);
+    ui->refreshPortButton->setEnabled(false);
+    linkHealth.Start(protocol->GetLinkStats(), MonotonicMs());
+    linkHealthTimer->start();
+  } else {
+    protocol->Disconnect();
+    ui->connectButton->setText(tr("连接"));
+    ui->serialPortBox->setEnabled(true);
+    ui->baudrateBox->setEnabled(true);
+    ui->refreshPortButton->setEnabled(true);
+    linkHealthTimer->stop();
+    linkHealth.Stop();
+    ui->statusbar->clearMessage();
+  }
+}
+
+void MainWindow::on_enableLidarButton_clicked() {
+  if (protocol->EnableLidar())
+    QMessageBox::information(this, tr("成功"), tr("启动成功！"));
+  else
+    QMessageBox::warning(this, tr("错误"), tr("启动失败！"));
+}
+
+void MainWindow::on_disableLidarButton_clicked() {
+  if (protocol->DisableLidar())
+    QMessageBox::information(this, tr("成功"), tr("停止成功！"));
+  else
+    QMessageBox::warning(this, tr("错误"), tr("停止失败！"));
+}
+
+void MainWindow::on_actionSaveDataCSV_triggered() {
+  if (ui->actionSaveDataCSV->text() == tr("停止保存.csv")) {
+    std::lock_guard<std::mutex> lock(csvMutex);
+    isSavingCsv.store(false);
+    ui->actionSaveDataCSV->setText(tr("保存.csv"));
+    CloseCsvFile();
+    return;
+  }
+
+  const QString fileName = QFileDialog::getSaveFileName(this, tr("Save File"), saveDir, tr("CSV File (*.csv)"));
+  if (fileName.isEmpty()) {
+    QMessageBox::information(this, tr("提示"), tr("未选择保存路径！"));
+    return;
+  }
+  saveDir = fileName.left(fileName.lastIndexOf('/'));
+  QDir dir(saveDir);
+  if (!dir.exists()) dir.mkdir(saveDir);
+
+  enum { Recording, OpenFailed, HeaderFailed } outcome = OpenFailed;
+  {
+    std::lock_guard<std::mutex> lock(csvMutex);
+    csvFile.setFileName(fileName);
+    if (csvFile.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text)) {
+      csvStream.setDevice(&csvFile);
+      csvStream << "angle,dist,intensity" << Qt::endl;
+      if (csvStream.status() == QTextStream::Ok && csvFile.error() == QFileDevice::NoError) {
+        ui->actionSaveDataCSV->setText(tr("停止保存.csv"));
+        isSavingCsv.store(true);
+        outcome = Recording;
+      } else {
+        // A file that takes no header would take no rows either.
+        CloseCsvFile();
+        outcome = HeaderFailed;
+      }
+    }
+  }
+  // The boxes run a nested event loop; they are shown after the lock is released.
+  if (outcome == OpenFailed) QMessageBox::critical(this, tr("错误"), tr("打开保存文件失败！"));
+  if (outcome == HeaderFailed) QMessageBox::critical(this, tr("错误"), tr("写入保存文件失败！"));
+}
+
+void MainWindow::on_actionAngleOffset_triggered() {
+  float offset = 0.0f;
+  protocol->GetAngleOffset(&offset);
+  bool ok = false;
+  const double value = QInputDialog::getDouble(this, tr("设置角度偏移"), tr("offset(°)"), offset, -360, 360, 2, &ok);
+  if (ok) protocol->SetAngleOffset(static_cast<float>(value));
+}
+
+void MainWindow::on_actionSetDiffThr_triggered() {
+  bool ok = false;
+  const double value =
+      QInputDialog::getDouble(this, tr("设置距离差极值阈值"), tr("Value"), diffThr.load(), 0, 10000, 2, &ok);
+  if (ok) diffThr.store(value);
+}
+
+void MainWindow::on_actionFilterMinRange_triggered() {
+  bool ok = false;
+  const double value =
+      QInputDialog::getDouble(this, tr("设置滤波距离最小值"), tr("Value"), filterMinRange.load(), 0, 10000, 2, &ok);
+  if (ok) filterMinRange.store(static_cast<int32_t>(value));
+}
+
+void MainWindow::on_actionFilterMaxRange_triggered() {
+  bool ok = false;
+  const double value =
+      QInputDialog::getDouble(this, tr("设置滤波距离最大值"), tr("Value"), filterMaxRange.load(), 0, 10000, 2, &ok);
+  if (ok) filterMaxRange.store(static_cast<int32_t>(value));
+}
+
+void MainWindow::on_actionFilterIntnesityThr_triggered() {
+  bool ok = false;
+  const double value =
+      QInputDialog::getDouble(this, tr("设置滤波信号阈值"), tr("Value"), filterIntensityThr.load(), 0, 10000, 2, &ok);
+  if (ok) filterIntensityThr.store(static_cast<int32_t>(value));
+}
+
+void MainWindow::on_actionSetPointSize_triggered() {
+  QInputDialog dialog(this);
+  dialog.setInputMode(QInputDialog::IntInput);
+  dialog.setWindowFlags(Qt::Dialog | Qt::WindowCloseButtonHint);
+  dialog.setWindowTitle(tr("设置点云尺寸"));
+  dialog.setLabelText(tr("尺寸"));
+  dialog.setOkButtonText(QObject::tr("确定"));
+  dialog.setCancelButtonText(QObject::tr("取消"));
+  dialog.setIntRange(1, 10);
+  dialog.setIntStep(1);
+  dialog.setIntValue(ui->viewerWidget->pointSize);
+  if (dialog.exec() == QDialog::Accepted) ui->viewerWidget->SetPointSize(dialog.intValue());
+}
+
+void MainWindow::on_actionEnableAngleCalib_triggered() {
+  enableAngleCalib.store(ui->actionEnableAngleCalib->isChecked());
+}
+
+void MainWindow::on_actionAlgoFilter_triggered() { enableAlgoFilter.store(ui->actionAlgoFilter->isChecked()); }
+
+void MainWindow::on_actionEnableDistCorrect_triggered() {
+  enableDistCorrect.store(ui->actionEnableDistCorrect->isChecked());
+}
+
+void MainWindow::on_actionEnableAngleEdgeFilter_triggered() {
+  enableAngleEdgeFilter.store(ui->actionEnableAngleEdgeFilter->isChecked());
+}
+
+void MainWindow::on_actionEnableWaterNoiseFilter_triggered() {
+  enableWaterNoiseFilter.store(ui->actionEnableWaterNoiseFilter->isChecked());
+}
+
+void MainWindow::on_clockwiseRotationAction_triggered() {
+  ui->clockwiseRotationAction->setChecked(true);
+  ui->counterClockwiseRotationAction->setChecked(false);
+  ui->viewerWidget->rotationSign = -1;
+}
+
+void MainWindow::on_counterClockwiseRotationAction_triggered() {
+  ui->clockwiseRotationAction->setChecked(false);
+  ui->counterClockwiseRotationAction->setChecked(true);
+  ui->viewerWidget->rotationSign = 1;
+}

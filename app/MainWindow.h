@@ -1,0 +1,109 @@
+#pragma once
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QMainWindow>
+#include <QString>
+#include <QTextStream>
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "app/LinkHealth.h"
+#include "protocol/KXProtocol.h"
+#include "protocol/KXScanPoint.h"
+#include "scan/ScanFilter.h"
+
+// The assembler has a member named like Qt's `slots` keyword macro; hide the
+// macro while its header is read, whatever was included before.
+#pragma push_macro("slots")
+#undef slots
+#include "scan/FrameAssembler.h"
+#pragma pop_macro("slots")
+
+class Ui_MainWindow;
+class QTimer;
+
+// The one window of the tool: serial-port controls, the information panel,
+// the 3-D view and the menus. It owns the protocol object and the worker
+// thread that turns the protocol's point queue into frames for the view.
+class MainWindow : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  static constexpr char kWindowTitle[] = "Kestrix Pelto LDS Tool-std.0.2.0";
+
+  explicit MainWindow(QWidget* parent = nullptr);
+  ~MainWindow() override;
+
+  // Read-only views for tests and tools that drive the window.
+  ScanSettings CurrentSettings() const;
+  bool IsSavingCsv() const { return isSavingCsv.load(); }
+  QString SaveDir() const { return saveDir; }
+  KXProtocol* Protocol() const { return protocol; }
+
+ signals:
+  void signalScanFrame(std::vector<KXScanPoint> _frame);
+
+ private slots:
+  void on_refreshPortButton_clicked();
+  void on_connectButton_clicked();
+  void on_actionSetPointSize_triggered();
+  void on_actionSaveDataCSV_triggered();
+  void on_actionAngleOffset_triggered();
+  void on_actionEnableAngleCalib_triggered();
+  void on_actionAlgoFilter_triggered();
+  void on_actionEnableDistCorrect_triggered();
+  void on_actionEnableAngleEdgeFilter_triggered();
+  void on_actionSetDiffThr_triggered();
+  void on_actionFilterMinRange_triggered();
+  void on_actionFilterMaxRange_triggered();
+  void on_actionFilterIntnesityThr_triggered();
+  void on_actionEnableWaterNoiseFilter_triggered();
+  void on_enableLidarButton_clicked();
+  void on_disableLidarButton_clicked();
+  void on_clockwiseRotationAction_triggered();
+  void on_counterClockwiseRotationAction_triggered();
+
+ private:
+  void runWorker();
+  // Writes one batch of rows under csvMutex; on a write error ends the
+  // recording and reports it on the GUI thread.
+  void WriteCsvRows(const std::vector<KXScanPoint>& rows);
+  void OnCsvWriteFailed();
+  // Closes the recording file and drops whatever the stream could not write.
+  // Caller holds csvMutex.
+  void CloseCsvFile();
+  void UpdateLinkHealth();
+
+  Ui_MainWindow* ui = nullptr;
+  KXProtocol* protocol = nullptr;
+  std::thread* workerThread = nullptr;
+  std::atomic<bool> isRunning{false};
+  std::atomic<bool> isSavingCsv{false};
+  QString saveDir;
+  QFile csvFile;
+  QTextStream csvStream;
+  std::mutex csvMutex;
+
+  // Scan settings: written by the GUI thread, read by the worker each pass.
+  std::atomic<bool> enableAngleCalib{true};
+  std::atomic<bool> enableAlgoFilter{false};
+  ScanFilter scanFilter;
+  std::atomic<bool> enableDistCorrect{false};
+  std::atomic<bool> enableAngleEdgeFilter{false};
+  std::atomic<float> edgeFilterMargin{1.5f};
+  std::atomic<bool> enableWaterNoiseFilter{false};
+  std::atomic<double> diffThr{120.0};
+  std::atomic<int32_t> filterMinRange{300};
+  std::atomic<int32_t> filterMaxRange{1500};
+  std::atomic<int32_t> filterIntensityThr{40};
+  std::atomic<bool> frameResetPending{false};
+
+  // Link health shown in the status bar while connected.
+  QTimer* linkHealthTimer = nullptr;
+  LinkHealth linkHealth;
+};

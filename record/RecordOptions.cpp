@@ -1,0 +1,167 @@
+#include "record/RecordOptions.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+
+namespace {
+
+bool ParseDouble(const std::string& text, double& value) {
+  if (text.empty()) return false;
+  char* end = nullptr;
+  errno = 0;
+  value = std::strtod(text.c_str(), &end);
+  return errno == 0 && end == text.c_str() + text.size() && std::isfinite(value);
+}
+
+bool ParseLong(const std::string& text, long& value) {
+  if (text.empty()) return false;
+  char* end = nullptr;
+  errno = 0;
+  value = std::strtol(text.c_str(), &end, 10);
+  return errno == 0 && end == text.c_str() + text.size();
+}
+
+}  // namespace
+
+std::string RecordUsage() {
+  return "Usage: lds-record --port PATH [--baud 230400] [--seconds N | --revolutions N]\n"
+         "                  [--csv FILE] [--raw FILE] [--pcd DIR] [--no-start]\n"
+         "                  [--no-calib] [--algo-filter] [--dist-correct] [--water-filter]\n"
+         "                  [--edge-filter] [--angle-offset DEG]\n"
+         "\n"
+         "Records a rotating laser distance sensor without a window: connects, sends the\n"
+         "start command, records until the limit or Ctrl-C (SIGINT/SIGTERM), then sends\n"
+         "the stop command and disconnects.\n"
+         "\n"
+         "  --port PATH         serial device, e.g. /dev/ttyUSB0 (required)\n"
+         "  --baud N            baud rate (default 230400; 115200, 230400 or 460800)\n"
+         "  --seconds N         stop after N seconds (may be fractional)\n"
+         "  --revolutions N     stop after N completed revolutions\n"
+         "  --csv FILE          append the header \"angle,dist,intensity\" and one row per\n"
+         "                      filed point, as the window records them\n"
+         "  --raw FILE          append every received byte unchanged (lds-sim --replay\n"
+         "                      plays it back)\n"
+         "  --pcd DIR           write each completed revolution as DIR/rev_NNNNNN.pcd\n"
+         "                      (x, y, z in metres and intensity; empty slots left out);\n"
+         "                      DIR is created and must not hold an earlier recording\n"
+         "  --no-start          do not send the start command (sensor already streaming)\n"
+         "  --no-calib          switch the angle calibration off (on by default)\n"
+         "  --algo-filter       per-point spike and smoothing filter\n"
+         "  --dist-correct      distance correction\n"
+         "  --water-filter      water-noise filter on each revolution (120/300/1500/40)\n"
+         "  --edge-filter       sector edge filter on each revolution (margin 1.5 deg)\n"
+         "  --angle-offset DEG  degrees added to every angle, -360 to 360 (default 0)\n"
+         "  --help              show this text\n"
+         "\n"
+         "Exit status: 0 success, 1 port, sensor or write failure, 2 bad arguments.\n";
+}
+
+ParseOutcome ParseRecordArgs(const std::vector<std::string>& args, RecordOptions& options, std::string& error) {
+  options = RecordOptions{};
+  bool haveSeconds = false;
+  bool haveRevolutions = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    std::string name = args[i];
+    std::string value;
+    bool inlineValue = false;
+    const size_t eq = name.find('=');
+    if (name.rfind("--", 0) == 0 && eq != std::string::npos) {
+      value = name.substr(eq + 1);
+      name = name.substr(0, eq);
+      inlineValue = true;
+    }
+    auto takeValue = [&](std::string& out) {
+      if (inlineValue) {
+        out = value;
+        return true;
+      }
+      if (i + 1 >= args.size()) {
+        error = "option " + name + " needs a value";
+        return false;
+      }
+      out = args[++i];
+      return true;
+    };
+    auto flag = [&](bool& target, bool setTo) {
+      if (inlineValue) {
+        error = "option " + name + " takes no value";
+        return false;
+      }
+      target = setTo;
+      return true;
+    };
+
+    std::string text;
+    if (name == "--help" || name == "-h") {
+      return ParseOutcome::Help;
+    } else if (name == "--port") {
+      if (!takeValue(options.port)) return ParseOutcome::Error;
+      if (options.port.empty()) {
+        error = "--port needs a device path";
+        return ParseOutcome::Error;
+      }
+    } else if (name == "--baud") {
+      long baud = 0;
+      if (!takeValue(text)) return ParseOutcome::Error;
+      if (!ParseLong(text, baud) || baud <= 0 || baud > 4000000) {
+        error = "--baud needs a positive whole number, not \"" + text + "\"";
+        return ParseOutcome::Error;
+      }
+      options.baud = static_cast<int>(baud);
+    } else if (name == "--seconds") {
+      if (!takeValue(text)) return ParseOutcome::Error;
+      if (!ParseDouble(text, options.seconds) || options.seconds <= 0.0) {
+        error = "--seconds needs a positive number, not \"" + text + "\"";
+        return ParseOutcome::Error;
+      }
+      haveSeconds = true;
+    } else if (name == "--revolutions") {
+      if (!takeValue(text)) return ParseOutcome::Error;
+      if (!ParseLong(text, options.revolutions) || options.revolutions <= 0) {
+        error = "--revolutions needs a positive whole number, not \"" + text + "\"";
+        return ParseOutcome::Error;
+      }
+      haveRevolutions = true;
+    } else if (name == "--csv" || name == "--raw" || name == "--pcd") {
+      std::string& target = name == "--csv" ? options.csvPath : name == "--raw" ? options.rawPath : options.pcdDir;
+      if (!takeValue(target)) return ParseOutcome::Error;
+      if (target.empty()) {
+        error = "option " + name + " needs a path";
+        return ParseOutcome::Error;
+      }
+    } else if (name == "--angle-offset") {
+      double offset = 0.0;
+      if (!takeValue(text)) return ParseOutcome::Error;
+      if (!ParseDouble(text, offset) || offset < -360.0 || offset > 360.0) {
+        error = "--angle-offset needs a number of degrees from -360 to 360, not \"" + text + "\"";
+        return ParseOutcome::Error;
+      }
+      options.angleOffset = static_cast<float>(offset);
+    } else if (name == "--no-start") {
+      if (!flag(options.noStart, true)) return ParseOutcome::Error;
+    } else if (name == "--no-calib") {
+      if (!flag(options.settings.enableAngleCalib, false)) return ParseOutcome::Error;
+    } else if (name == "--algo-filter") {
+      if (!flag(options.settings.enableAlgoFilter, true)) return ParseOutcome::Error;
+    } else if (name == "--dist-correct") {
+      if (!flag(options.settings.enableDistCorrect, true)) return ParseOutcome::Error;
+    } else if (name == "--water-filter") {
+      if (!flag(options.settings.enableWaterNoiseFilter, true)) return ParseOutcome::Error;
+    } else if (name == "--edge-filter") {
+      if (!flag(options.settings.enableAngleEdgeFilter, true)) return ParseOutcome::Error;
+    } else {
+      error = "unknown argument \"" + args[i] + "\"";
+      return ParseOutcome::Error;
+    }
+  }
+  if (options.port.empty()) {
+    error = "--port is required";
+    return ParseOutcome::Error;
+  }
+  if (haveSeconds && haveRevolutions) {
+    error = "--seconds and --revolutions cannot be combined";
+    return ParseOutcome::Error;
+  }
+  return ParseOutcome::Ok;
+}

@@ -1,0 +1,240 @@
+// lds-record: records a rotating laser distance sensor without a window.
+// A thin shell around RecordSession: arguments, signals, the serial link,
+// the 10 ms poll, progress and exit status.
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <future>
+#include <iostream>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "protocol/KXProtocol.h"
+#include "record/RecordOptions.h"
+#include "record/RecordOutputs.h"
+#include "record/RecordSession.h"
+#include "record/StreamDecoder.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr auto kPollPeriod = std::chrono::milliseconds(10);
+constexpr auto kSilenceLimit = std::chrono::seconds(3);
+constexpr auto kProgressPeriod = std::chrono::milliseconds(250);
+
+std::atomic<int> stopSignal{0};
+
+void OnStopSignal(int signal) { stopSignal.store(signal); }
+
+void InstallSignalHandlers() {
+  struct sigaction action {};
+  action.sa_handler = OnStopSignal;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+}
+
+double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+
+class Progress {
+ public:
+  explicit Progress(bool enabled) : enabled(enabled) {}
+  void Show(const std::string& line) {
+    if (!enabled) return;
+    std::fprintf(stderr, "\r%s\033[K", line.c_str());
+    std::fflush(stderr);
+    shown = true;
+  }
+  // Ends the live line so that a message can follow on a line of its own.
+  void Break() {
+    if (shown) std::fputc('\n', stderr);
+    shown = false;
+  }
+
+ private:
+  bool enabled;
+  bool shown = false;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  RecordOptions options;
+  std::string error;
+  const ParseOutcome parsed = ParseRecordArgs(std::vector<std::string>(argv + 1, argv + argc), options, error);
+  if (parsed == ParseOutcome::Help) {
+    std::cout << RecordUsage();
+    return 0;
+  }
+  if (parsed == ParseOutcome::Error) {
+    std::cerr << "lds-record: " << error << "\n\n" << RecordUsage();
+    return 2;
+  }
+
+  // Open every output before the sensor starts, so that a bad path costs nothing.
+  std::unique_ptr<CsvRecorder> csv;
+  std::unique_ptr<RawRecorder> raw;
+  std::unique_ptr<PcdRecorder> pcd;
+  if (!options.csvPath.empty()) {
+    csv = std::make_unique<CsvRecorder>();
+    if (!csv->Open(options.csvPath, error)) {
+      std::cerr << "lds-record: " << error << '\n';
+      return 1;
+    }
+  }
+  if (!options.rawPath.empty()) {
+    raw = std::make_unique<RawRecorder>();
+    if (!raw->Open(options.rawPath, error)) {
+      std::cerr << "lds-record: " << error << '\n';
+      return 1;
+    }
+  }
+  if (!options.pcdDir.empty()) {
+    pcd = std::make_unique<PcdRecorder>();
+    if (!pcd->Open(options.pcdDir, error)) {
+      std::cerr << "lds-record: " << error << '\n';
+      return 1;
+    }
+  }
+
+  InstallSignalHandlers();
+  const bool onTerminal = isatty(STDERR_FILENO) == 1;
+  Progress progress(onTerminal);
+
+  KXProtocol protocol;
+  protocol.SetAngleOffset(options.angleOffset);
+  // Every received chunk goes to the spool; the points recorded are decoded
+  // from it (see StreamDecoder), and the raw file is written from it.
+  RawSpool spool;
+  std::vector<uint8_t> chunk;
+  StreamDecoder decoder(options.angleOffset);
+  protocol.SetRawObserver([&spool](const uint8_t* data, uint32_t size) { spool.Append(data, size); });
+
+  if (!protocol.Connect(options.port, options.baud)) {
+    std::cerr << "lds-record: cannot open serial port " << options.port << '\n';
+    return 1;
+  }
+  if (!options.noStart && !protocol.EnableLidar()) {
+    std::cerr << "lds-record: the sensor on " << options.port << " did not acknowledge the start command\n";
+    protocol.Disconnect();
+    return 1;
+  }
+
+  int status = 0;
+  auto fail = [&](const std::string& message) {
+    progress.Break();
+    std::cerr << "lds-record: " << message << '\n';
+    status = 1;
+  };
+
+  RecordSession session(options.settings, csv.get(), pcd.get(), options.revolutions);
+  std::vector<std::string> anomalies;
+  uint64_t discarded = 0;  // points drained but not recorded after a failure
+  auto process = [&](std::vector<KXScanPoint> batch) {
+    if (status != 0) {
+      discarded += batch.size();
+      return;
+    }
+    anomalies.clear();
+    const bool ok = session.ProcessPoll(std::move(batch), error, anomalies);
+    for (const std::string& line : anomalies) {
+      progress.Break();
+      std::cerr << line << '\n';
+    }
+    if (!ok) fail(error + "; recording stopped");
+  };
+  // One poll: what arrived since the last one is written raw and filed as
+  // one batch, like the window's worker does with each TakeScanPoints batch.
+  auto poll = [&]() {
+    spool.TakeInto(chunk);
+    if (status == 0 && raw && !raw->Write(chunk, error)) fail(error + "; recording stopped");
+    process(decoder.Decode(chunk));
+  };
+
+  if (csv && !csv->WriteHeader(error)) fail(error + "; recording stopped");
+
+  const Clock::time_point start = Clock::now();
+  Clock::time_point lastData = start;
+  Clock::time_point lastProgress = start;
+  uint64_t lastBytes = protocol.GetLinkStats().bytesReceived;
+  while (status == 0 && stopSignal.load() == 0) {
+    poll();
+    const Clock::time_point now = Clock::now();
+    const KXLinkStats link = protocol.GetLinkStats();
+    if (link.bytesReceived != lastBytes) {
+      lastBytes = link.bytesReceived;
+      lastData = now;
+    }
+    if (status != 0) break;
+    if (!protocol.IsConnected()) {
+      fail("the serial port " + options.port + " closed unexpectedly; recording stopped");
+      break;
+    }
+    if (now - lastData >= kSilenceLimit) {
+      fail("the sensor on " + options.port + " sent nothing for 3 s; recording stopped");
+      break;
+    }
+    if (options.seconds > 0.0 && Seconds(now - start) >= options.seconds) break;
+    if (session.RevolutionLimitReached()) break;
+    if (onTerminal && now - lastProgress >= kProgressPeriod) {
+      lastProgress = now;
+      float rpm = 0.0f;
+      uint16_t timestamp = 0;
+      protocol.GetSpeedAndTimestamp(&rpm, &timestamp);
+      const double elapsed = Seconds(now - start);
+      const RecordSession::Counters& c = session.Stats();
+      char line[200];
+      std::snprintf(line, sizeof line,
+                    "%7.1f s  %ld revolutions  %llu points  %.0f points/s  %.1f r/min  %llu CRC errors", elapsed,
+                    c.revolutions, static_cast<unsigned long long>(c.pointsFiled),
+                    elapsed > 0 ? c.pointsFiled / elapsed : 0.0, rpm, static_cast<unsigned long long>(link.crcErrors));
+      progress.Show(line);
+    }
+    std::this_thread::sleep_for(kPollPeriod);
+  }
+  const double elapsed = Seconds(Clock::now() - start);
+
+  // Stop the sensor while this thread goes on polling: points that arrive
+  // during the acknowledgement wait are recorded too.
+  if (protocol.IsConnected()) {
+    std::future<bool> stopped = std::async(std::launch::async, [&protocol] { return protocol.DisableLidar(); });
+    while (stopped.wait_for(kPollPeriod) != std::future_status::ready) {
+      poll();
+    }
+    if (!stopped.get()) {
+      progress.Break();
+      std::cerr << "lds-record: warning: the sensor did not acknowledge the stop command\n";
+    }
+  }
+  protocol.Disconnect();
+  // The port's I/O thread has ended: what is spooled now is the complete rest.
+  poll();
+  protocol.SetRawObserver(nullptr);
+
+  if (csv && !csv->Close(error) && status == 0) fail(error);
+  if (raw && !raw->Close(error) && status == 0) fail(error);
+
+  const RecordSession::Counters& c = session.Stats();
+  const KXLinkStats link = protocol.GetLinkStats();
+  // Both decoders saw the same bytes; a difference means the spool missed some.
+  const uint64_t decoded = link.packets * 12;
+  const uint64_t handled = c.pointsTaken + discarded;
+  const uint64_t lost = decoded > handled ? decoded - handled : 0;
+  progress.Break();
+  std::printf(
+      "lds-record: %.1f s, %ld revolutions, %llu points received, %llu points filed, %llu points lost, %llu CRC "
+      "errors\n",
+      elapsed, c.revolutions, static_cast<unsigned long long>(c.pointsTaken),
+      static_cast<unsigned long long>(c.pointsFiled), static_cast<unsigned long long>(lost),
+      static_cast<unsigned long long>(link.crcErrors));
+  std::fflush(stdout);
+  if (lost > 0) {
+    std::cerr << "lds-record: warning: " << lost << " received points were not recorded\n";
+  }
+  return status;
+}

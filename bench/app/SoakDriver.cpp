@@ -334,6 +334,8 @@ int main(int argc, char* argv[]) {
     lastCpu = ticks;
     lastWall = wall;
     if (secondsRun == 5) rssStart = StatusKb("VmRSS");
+    if (secondsRun % 30 == 0)
+      note("rss_at_" + std::to_string(secondsRun) + "s_kb=" + std::to_string(StatusKb("VmRSS")));
     if (!opt.screenshot.isEmpty() && secondsRun == 3) {
       // A measuring line: right-click the view until a point is picked.
       auto* target = gl;

@@ -7,6 +7,9 @@ if(LDS_GUI)
     viewer/SceneTest.cpp
     viewer/DrawingTest.cpp
     viewer/PickingTest.cpp)
-  target_link_libraries(test_viewer PRIVATE lds_viewer GTest::gtest Qt5::Test)
+  target_link_libraries(test_viewer PRIVATE lds_viewer GTest::gtest Qt5::Test ${CMAKE_DL_LIBS})
+  if(CMAKE_LIBRARY_ARCHITECTURE)
+    target_compile_definitions(test_viewer PRIVATE LDS_DRI_DIR="/usr/lib/${CMAKE_LIBRARY_ARCHITECTURE}/dri")
+  endif()
   gtest_discover_tests(test_viewer DISCOVERY_MODE PRE_TEST PROPERTIES LABELS gui TIMEOUT 120)
 endif()

@@ -120,6 +120,11 @@ vtkViewer::~vtkViewer() {
   }
   legend.reset();
   scalarBarWidget = nullptr;
+  // The visualizer's interactor style holds the render window, which holds the
+  // interactor, which holds the style: a cycle VTK cannot collect, and a style
+  // whose mouse callback points at this viewer. Detaching the style from the
+  // widget's interactor breaks both.
+  if (QVTKInteractor* interactor = ui->viewer->interactor()) interactor->SetInteractorStyle(nullptr);
   delete ui;
   ui = nullptr;
 }
@@ -130,8 +135,9 @@ void vtkViewer::InitScene() {
 
   auto renderer = vtkSmartPointer<vtkRenderer>::New();
   auto renderWindow = vtkSmartPointer<vtkGenericOpenGLRenderWindow>::New();
-  // Mesa's software rasteriser (Xvfb, remote desktops) renders nothing into a
-  // multisampled window buffer; one sample per pixel works everywhere.
+  // One sample per pixel: with multisampling (tried under Mesa's software
+  // renderer) the one-pixel axis and measuring lines are blended into the
+  // background and lose their exact grey and red.
   renderWindow->SetMultiSamples(0);
   renderWindow->AddRenderer(renderer);
   visualizer = std::make_shared<pcl::visualization::PCLVisualizer>(renderer, renderWindow, "Viewer", false);
@@ -281,19 +287,21 @@ void vtkViewer::slotShowDeviceData(std::vector<KXScanPoint> _kx_pointCloud) {
   auto actors = visualizer->getCloudActorMap();
   auto found = actors->find(cloudId);
   if (found != actors->end() && found->second.actor) UpdateCloudActor(*found->second.actor, *display);
+  // The visualizer has no interactor of its own here, so its spin returns at
+  // once; the widget's scheduled repaint does the drawing.
   visualizer->spinOnce(20, false);
   ui->viewer->update();
 }
 
 pcl::PointXYZI vtkViewer::PickPoint(double x, double y) {
-  if (!frameCloud) {
+  std::vector<pcl::visualization::Camera> cameras;
+  if (frameCloud) visualizer->getCameras(cameras);
+  if (cameras.empty()) {
     pcl::PointXYZI origin;
     origin.x = origin.y = origin.z = 0.0f;
     origin.intensity = 0.0f;
     return origin;
   }
-  std::vector<pcl::visualization::Camera> cameras;
-  visualizer->getCameras(cameras);
   return viewergeom::PickNearest(cameras.front(), x, y, *frameCloud);
 }
 

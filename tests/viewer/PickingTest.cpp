@@ -95,26 +95,6 @@ TEST_F(PickingTest, RightReleaseOverAPointMeasuresItAndDrawsTheLine) {
   EXPECT_EQ(ActorCount(), actorsBefore + 2);
 }
 
-TEST_F(PickingTest, MeasuringLineIsRedOnScreen) {
-  auto frame = EmptyFrame();
-  frame[75] = Pt(45.0f, 4000, 30);
-  view->slotShowDeviceData(frame);
-  Render();
-  Click(Qt::RightButton, WidgetPosOf(4 * M_SQRT1_2, 4 * M_SQRT1_2));
-  EXPECT_NEAR(Read().distance, 4.0f, 1e-5);
-  EXPECT_NEAR(Read().angle, 45.0f, 1e-4);
-  const QImage img = Grab();
-  // Halfway along the diagonal line, clear of axes and rings.
-  const QPoint mid = WidgetPosOf(1.5 * M_SQRT1_2, 1.5 * M_SQRT1_2);
-  bool red = false;
-  for (int dx = -1; dx <= 1 && !red; ++dx)
-    for (int dy = -1; dy <= 1 && !red; ++dy) {
-      const QRgb c = img.pixel(mid.x() + dx, mid.y() + dy);
-      red = qRed(c) > 200 && qGreen(c) < 60 && qBlue(c) < 60;
-    }
-  EXPECT_TRUE(red) << std::hex << img.pixel(mid);
-}
-
 TEST_F(PickingTest, ReleaseFarFromEveryPointRecordsZeros) {
   auto frame = EmptyFrame();
   frame[0] = Pt(0.0f, 1500, 200);
@@ -208,23 +188,6 @@ TEST_F(PickingTest, LeftDragEndsWithTheTopDownCamera) {
   Send(QEvent::MouseButtonRelease, Qt::LeftButton, centre);
   ExpectTopDownCamera();
   EXPECT_EQ(Read().distance, 0.0f);
-}
-
-TEST_F(PickingTest, HandlerCalledDirectlyPicksFromTheCurrentFrame) {
-  auto frame = EmptyFrame();
-  frame[100] = Pt(60.0f, 2000, 77);
-  view->slotShowDeviceData(frame);
-  Render();
-  const QPointF at = DisplayOf(2 * 0.5, 2 * std::sqrt(3.0) / 2);
-  pcl::visualization::MouseEvent release(
-      pcl::visualization::MouseEvent::MouseButtonRelease, pcl::visualization::MouseEvent::RightButton,
-      static_cast<unsigned>(std::lround(at.x())), static_cast<unsigned>(std::lround(at.y())), false, false, false);
-  vtkViewer::OnMouseEvent(release, view.get());
-  EXPECT_EQ(Read().intensity, 77);
-  EXPECT_NEAR(Read().distance, 2.0f, 1e-5);
-  EXPECT_NEAR(Read().angle, 60.0f, 1e-3);
-  const pcl::PointXYZI p = view->PickPoint(at.x(), at.y());
-  EXPECT_EQ(p.intensity, 77.0f);
 }
 
 }  // namespace

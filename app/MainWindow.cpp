@@ -1,5 +1,7 @@
 #include "app/MainWindow.h"
 
+#include <pthread.h>
+
 #include <QBuffer>
 #include <QDebug>
 #include <QFileDialog>
@@ -81,6 +83,7 @@ ScanSettings MainWindow::CurrentSettings() const {
 // Worker
 
 void MainWindow::runWorker() {
+  pthread_setname_np(pthread_self(), "lds-worker");  // shows in top -H and debuggers
   FrameAssembler assembler(scanFilter);
   while (isRunning.load()) {
     if (frameResetPending.exchange(false)) emit signalScanFrame(assembler.Reset());

@@ -5,8 +5,8 @@ if(LDS_GUI AND TARGET lds_app)
   target_link_libraries(lds_app_testmain PUBLIC lds_app Qt5::Test GTest::gtest ${VTK_LIBRARIES})
   target_include_directories(lds_app_testmain PUBLIC ${PROJECT_SOURCE_DIR})
 
-  add_executable(app_window_tests app/WindowTest.cpp)
-  target_link_libraries(app_window_tests PRIVATE lds_app_testmain)
+  add_executable(app_window_tests app/WindowTest.cpp $<$<TARGET_EXISTS:lds_sim>:app/WorkerTest.cpp>)
+  target_link_libraries(app_window_tests PRIVATE lds_app_testmain $<TARGET_NAME_IF_EXISTS:lds_sim>)
   gtest_discover_tests(app_window_tests DISCOVERY_MODE PRE_TEST PROPERTIES LABELS gui TIMEOUT 120)
 
   find_package(X11 REQUIRED)

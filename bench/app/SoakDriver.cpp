@@ -3,6 +3,7 @@
 // and the latency from a revolution's last packet reaching the host to the
 // frame being on screen. A measuring tool for bench/app/soak.sh, not a test.
 #include <QVTKOpenGLNativeWidget.h>
+#include <pthread.h>
 #include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
@@ -11,6 +12,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFileDialog>
 #include <QLineEdit>
@@ -94,6 +96,11 @@ class ArrivalWatcher {
     if (thread.joinable()) thread.join();
   }
   pid_t Tid() const { return tid.load(); }
+  // A packet's stamp is the time of its first point; its last point comes
+  // about a millisecond later at the highest rate. The packet whose last
+  // point passes 0 degrees is the one that completes a turn, so turns are
+  // counted from stamps shifted by that millisecond.
+  int64_t RevOf(int64_t stampMs) const { return (stampMs + 1) / revMs; }
   int64_t LatestStampMs() const { return latest.load(); }
   // Host arrival of the last packet of revolution `rev`, or -1.
   int64_t LastArrivalOf(int64_t rev) {
@@ -105,6 +112,7 @@ class ArrivalWatcher {
  private:
   void Run() {
     tid = static_cast<pid_t>(syscall(SYS_gettid));
+    pthread_setname_np(pthread_self(), "soak-watcher");
     uint16_t prevRaw = 0;
     bool seen = false;
     int64_t unwrapped = -1, prevArrival = 0;
@@ -115,12 +123,12 @@ class ArrivalWatcher {
       const int64_t now = NowNs();
       if (speed > 0 && (!seen || raw != prevRaw)) {
         const int64_t next = !seen ? raw : unwrapped + static_cast<uint16_t>(raw - prevRaw);
-        if (seen && next / revMs != unwrapped / revMs) {
+        if (seen && RevOf(next) != RevOf(unwrapped)) {
           // Crossed into a new revolution. If the stamps are consecutive the
           // previous observation was the old revolution's last packet;
           // otherwise that packet came in the same read as this one.
           std::lock_guard<std::mutex> lock(mutex);
-          lastArrival[unwrapped / revMs] = (next - unwrapped <= 2) ? prevArrival : now;
+          lastArrival[RevOf(unwrapped)] = (next - unwrapped <= 2) ? prevArrival : now;
         }
         unwrapped = next;
         prevRaw = raw;
@@ -252,9 +260,18 @@ int main(int argc, char* argv[]) {
   QObject::connect(
       &window, &MainWindow::signalScanFrame, &window,
       [&](const std::vector<KXScanPoint>&) {
-        const int64_t stamp = watcher.LatestStampMs();
+        // The protocol's own latest stamp, unwrapped against the watcher's:
+        // the watcher may not have seen the packet that completed the turn.
+        int64_t stamp = watcher.LatestStampMs();
+        if (stamp >= 0) {
+          float speed = 0;
+          uint16_t raw = 0;
+          window.Protocol()->GetSpeedAndTimestamp(&speed, &raw);
+          const uint16_t ahead = static_cast<uint16_t>(raw - static_cast<uint16_t>(stamp & 0xFFFF));
+          if (ahead < 30000) stamp += ahead;
+        }
         std::lock_guard<std::mutex> lock(revMutex);
-        emittedRevs.push_back(stamp < 0 ? -1 : stamp / opt.revMs);
+        emittedRevs.push_back(stamp < 0 ? -1 : watcher.RevOf(stamp));
       },
       Qt::DirectConnection);
   // Queued behind the view's own slot, which was connected first.
@@ -282,6 +299,9 @@ int main(int argc, char* argv[]) {
       ++frames;
       const int64_t arrival = watcher.LastArrivalOf(rev - 1);
       if (arrival > 0) latencyMs.push_back((now - arrival) / 1e6);
+      if (arrival > 0 && (now - arrival) > 50'000'000 && getenv("LDS_SOAK_TRACE"))
+        std::fprintf(stderr, "soak: slow frame rev %lld %.1f ms at %.3f s\n", static_cast<long long>(rev),
+                     (now - arrival) / 1e6, now / 1e9);
     }
   });
 
@@ -334,6 +354,8 @@ int main(int argc, char* argv[]) {
     lastCpu = ticks;
     lastWall = wall;
     if (secondsRun == 5) rssStart = StatusKb("VmRSS");
+    if (secondsRun % 30 == 0)
+      note("rss_at_" + std::to_string(secondsRun) + "s_kb=" + std::to_string(StatusKb("VmRSS")));
     if (!opt.screenshot.isEmpty() && secondsRun == 3) {
       // A measuring line: right-click the view until a point is picked.
       auto* target = gl;
@@ -368,6 +390,25 @@ int main(int argc, char* argv[]) {
       note(buf);
       note("rss_start_kb=" + std::to_string(rssStart));
       note("rss_end_kb=" + std::to_string(rssEnd));
+      // CPU per thread over the whole run, by thread name.
+      {
+        std::map<std::string, double> perThread;
+        QDir tasks(QStringLiteral("/proc/self/task"));
+        for (const QString& tid : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+          std::ifstream comm(("/proc/self/task/" + tid + "/comm").toStdString());
+          std::string name;
+          std::getline(comm, name);
+          perThread[name] += 100.0 * CpuTicks(("/proc/self/task/" + tid + "/stat").toStdString()) / ticksPerSecond /
+                             (secondsRun + 2.0);
+        }
+        std::string line = "thread_cpu_percent";
+        for (const auto& [name, share] : perThread) {
+          char part[128];
+          std::snprintf(part, sizeof part, " %s=%.1f", name.c_str(), share);
+          line += part;
+        }
+        note(line);
+      }
       const KXLinkStats link = window.Protocol()->GetLinkStats();
       note("link_packets=" + std::to_string(link.packets) + " link_crc_errors=" + std::to_string(link.crcErrors) +
            " link_skipped_bytes=" + std::to_string(link.skippedBytes) +

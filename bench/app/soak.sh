@@ -69,6 +69,7 @@ start_kb=$(value rss_start_kb "$work/report.txt")
 end_kb=$(value rss_end_kb "$work/report.txt")
 echo "resident memory: $start_kb kB at 5 s, $end_kb kB at the end (growth $((end_kb - start_kb)) kB)"
 echo "link: $(sed -n "s/^link_packets/link_packets/p" "$work/report.txt")"
+echo "CPU by thread (% of one core, whole run): $(sed -n 's/^thread_cpu_percent //p' "$work/report.txt")"
 echo "frames drawn: $(value frames_drawn "$work/report.txt"), latency samples $(value latency_samples "$work/report.txt")"
 echo "latency last packet -> frame on screen: median $(value latency_median_ms "$work/report.txt") ms," \
   "p99 $(value latency_p99_ms "$work/report.txt") ms, max $(value latency_max_ms "$work/report.txt") ms"

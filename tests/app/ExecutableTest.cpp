@@ -11,17 +11,34 @@
 
 // Last: Xlib defines macros (None, Bool, Status) that other headers use as names.
 // clang-format off
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 // clang-format on
 
 namespace {
 
-// Depth-first search of the window tree for a window with this WM_NAME.
-Window FindWindowNamed(Display* d, Window w, const char* name) {
+long WindowPid(Display* d, Window w) {
+  Atom type = 0;
+  int format = 0;
+  unsigned long items = 0, after = 0;
+  unsigned char* data = nullptr;
+  long pid = -1;
+  if (XGetWindowProperty(d, w, XInternAtom(d, "_NET_WM_PID", False), 0, 1, False, XA_CARDINAL, &type, &format, &items,
+                         &after, &data) == Success &&
+      data && items == 1 && format == 32)
+    pid = static_cast<long>(*reinterpret_cast<unsigned long*>(data));
+  if (data) XFree(data);
+  return pid;
+}
+
+// Depth-first search of the window tree for the window with this WM_NAME that
+// belongs to process `pid` (other tests on the same display show windows with
+// the same title).
+Window FindWindowNamed(Display* d, Window w, const char* name, long pid) {
   char* title = nullptr;
   if (XFetchName(d, w, &title) && title) {
-    const bool match = std::strcmp(title, name) == 0;
+    const bool match = std::strcmp(title, name) == 0 && WindowPid(d, w) == pid;
     XFree(title);
     if (match) return w;
   }
@@ -29,7 +46,7 @@ Window FindWindowNamed(Display* d, Window w, const char* name) {
   unsigned count = 0;
   if (!XQueryTree(d, w, &root, &parent, &children, &count)) return 0;
   Window found = 0;
-  for (unsigned i = 0; i < count && !found; ++i) found = FindWindowNamed(d, children[i], name);
+  for (unsigned i = 0; i < count && !found; ++i) found = FindWindowNamed(d, children[i], name, pid);
   if (children) XFree(children);
   return found;
 }
@@ -58,7 +75,8 @@ TEST(ExecutableTest, ShowsItsTitledWindowAndExitsZeroWhenClosed) {
   QElapsedTimer t;
   t.start();
   while (!window && t.elapsed() < 20000 && tool.state() == QProcess::Running) {
-    window = FindWindowNamed(display, DefaultRootWindow(display), "Kestrix Pelto LDS Tool-std.0.2.0");
+    window = FindWindowNamed(display, DefaultRootWindow(display), "Kestrix Pelto LDS Tool-std.0.2.0",
+                             static_cast<long>(tool.processId()));
     if (!window) std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   ASSERT_NE(window, 0u) << "the window never appeared; output: " << tool.readAllStandardError().toStdString();

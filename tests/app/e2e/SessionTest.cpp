@@ -26,8 +26,15 @@ namespace {
 class Sim {
  public:
   explicit Sim(const QStringList& args) {
-    proc.setProgram(QStringLiteral(LDS_SIM_PATH));
-    proc.setArguments(args);
+    // Through setpriv, the simulator ends with this process even if a test
+    // aborts before its destructor runs.
+    if (QFileInfo::exists(QStringLiteral("/usr/bin/setpriv"))) {
+      proc.setProgram(QStringLiteral("/usr/bin/setpriv"));
+      proc.setArguments(QStringList{"--pdeathsig", "TERM", QStringLiteral(LDS_SIM_PATH)} + args);
+    } else {
+      proc.setProgram(QStringLiteral(LDS_SIM_PATH));
+      proc.setArguments(args);
+    }
     proc.setProcessChannelMode(QProcess::SeparateChannels);
     proc.start();
     if (!proc.waitForStarted(5000)) return;

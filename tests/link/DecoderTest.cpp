@@ -11,7 +11,7 @@
 using linktest::Append;
 using linktest::MakeNumberedPacket;
 using linktest::MakePacket;
-using linktest::PacketSpec;
+using linktest::PacketFields;
 
 namespace {
 
@@ -35,10 +35,10 @@ std::vector<float> Angles(const std::vector<KXScanPoint>& points) {
 std::vector<float> AnglesOf(uint16_t start, uint16_t end, float offset) {
   KXProtocol protocol;
   protocol.SetAngleOffset(offset);
-  PacketSpec spec;
-  spec.startAngle = start;
-  spec.endAngle = end;
-  Feed(protocol, MakePacket(spec));
+  PacketFields fields;
+  fields.startAngle = start;
+  fields.endAngle = end;
+  Feed(protocol, MakePacket(fields));
   return Angles(protocol.TakeScanPoints());
 }
 
@@ -53,16 +53,16 @@ TEST(Crc8, CheckValueAndTable) {
 
 TEST(Decoder, PacketSplitOverChunksIsDecodedOnceComplete) {
   KXProtocol protocol;
-  PacketSpec spec;
-  spec.speed = 2160;  // 6 turns a second
-  spec.startAngle = 1000;
-  spec.endAngle = 2100;
-  spec.timestamp = 54321;
+  PacketFields fields;
+  fields.speed = 2160;  // 6 turns a second
+  fields.startAngle = 1000;
+  fields.endAngle = 2100;
+  fields.timestamp = 54321;
   for (int k = 0; k < 12; ++k) {
-    spec.distances[k] = static_cast<uint16_t>(1000 + 250 * k);
-    spec.intensities[k] = static_cast<uint8_t>(200 + k);
+    fields.distances[k] = static_cast<uint16_t>(1000 + 250 * k);
+    fields.intensities[k] = static_cast<uint8_t>(200 + k);
   }
-  const auto packet = MakePacket(spec);
+  const auto packet = MakePacket(fields);
 
   Feed(protocol, {packet.begin(), packet.begin() + 20});
   Feed(protocol, {packet.begin() + 20, packet.begin() + 40});
@@ -112,13 +112,13 @@ TEST(Decoder, GarbageIsSkippedByteByByteIncludingFalseHeaders) {
 
 TEST(Decoder, CorruptedPacketIsReportedAndTheNextOneDecoded) {
   KXProtocol protocol;
-  PacketSpec good;
+  PacketFields good;
   good.speed = 3600;
   good.timestamp = 10;
   Feed(protocol, MakePacket(good));
   protocol.TakeScanPoints();
 
-  PacketSpec other;
+  PacketFields other;
   other.speed = 720;
   other.timestamp = 20;
   auto bad = MakePacket(other);

@@ -15,7 +15,7 @@
 
 namespace linktest {
 
-struct PacketSpec {
+struct PacketFields {
   uint16_t speed = 3600;  // degrees per second
   uint16_t startAngle = 0;
   uint16_t endAngle = 1100;
@@ -24,7 +24,7 @@ struct PacketSpec {
   std::array<uint8_t, 12> intensities{};
 };
 
-inline std::vector<uint8_t> MakePacket(const PacketSpec& s) {
+inline std::vector<uint8_t> MakePacket(const PacketFields& s) {
   std::vector<uint8_t> p(kx::kPacketSize, 0);
   p[0] = kx::kPacketHeader;
   p[1] = kx::kPacketVerLen;
@@ -43,7 +43,7 @@ inline std::vector<uint8_t> MakePacket(const PacketSpec& s) {
 // A packet whose points carry distances base, base+1, ... so that packets can
 // be told apart after decoding.
 inline std::vector<uint8_t> MakeNumberedPacket(uint16_t base, uint16_t timestamp = 0) {
-  PacketSpec s;
+  PacketFields s;
   s.timestamp = timestamp;
   for (int k = 0; k < 12; ++k) {
     s.distances[k] = static_cast<uint16_t>(base + k);

@@ -1,13 +1,9 @@
 # Window tests: a real window under Xvfb, driven through its buttons, actions
 # and dialogs. The end-to-end ones also run the simulated sensor.
 if(LDS_GUI AND TARGET lds_app)
-  add_library(lds_app_testmain STATIC app/AppTestMain.cpp)
-  target_link_libraries(lds_app_testmain PUBLIC lds_app Qt5::Test GTest::gtest ${VTK_LIBRARIES})
-  target_include_directories(lds_app_testmain PUBLIC ${PROJECT_SOURCE_DIR})
-  target_link_libraries(lds_app_testmain PRIVATE ${CMAKE_DL_LIBS})
-  if(CMAKE_LIBRARY_ARCHITECTURE)
-    target_compile_definitions(lds_app_testmain PRIVATE LDS_DRI_DIR="/usr/lib/${CMAKE_LIBRARY_ARCHITECTURE}/dri")
-  endif()
+  add_library(lds_app_testmain INTERFACE)
+  target_link_libraries(lds_app_testmain INTERFACE lds_gui_testmain lds_app Qt5::Test)
+  target_include_directories(lds_app_testmain INTERFACE ${PROJECT_SOURCE_DIR})
 
   add_executable(app_window_tests app/WindowTest.cpp $<$<TARGET_EXISTS:lds_sim>:app/WorkerTest.cpp>)
   target_link_libraries(app_window_tests PRIVATE lds_app_testmain $<TARGET_NAME_IF_EXISTS:lds_sim>)

@@ -37,6 +37,8 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui_MainWin
   ui->setupUi(this);
   qRegisterMetaType<std::vector<KXScanPoint>>("std::vector<KXScanPoint>");
   protocol = new KXProtocol();
+  // About 1 s at the highest line rate, so a briefly starved worker loses no points.
+  protocol->SetQueueLimit(12000);
   isRunning.exchange(true);
   workerThread = new std::thread(&MainWindow::runWorker, this);
   saveDir = QDir::currentPath();

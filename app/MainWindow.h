@@ -15,14 +15,8 @@
 #include "app/LinkHealth.h"
 #include "protocol/KXProtocol.h"
 #include "protocol/KXScanPoint.h"
-#include "scan/ScanFilter.h"
-
-// The assembler has a member named like Qt's `slots` keyword macro; hide the
-// macro while its header is read, whatever was included before.
-#pragma push_macro("slots")
-#undef slots
 #include "scan/FrameAssembler.h"
-#pragma pop_macro("slots")
+#include "scan/ScanFilter.h"
 
 class Ui_MainWindow;
 class QTimer;

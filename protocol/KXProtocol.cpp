@@ -1,5 +1,6 @@
 #include "protocol/KXProtocol.h"
 
+#include <algorithm>
 #include <boost/system/system_error.hpp>
 #include <chrono>
 #include <cstdio>
@@ -15,7 +16,6 @@ namespace {
 
 constexpr int kReceiveAreaSize = 1024;
 constexpr int kResponseAreaOffset = 1024;
-constexpr size_t kMaxQueuedBeforeAppend = 360;
 constexpr int kPollCount = 50;
 constexpr auto kPollInterval = std::chrono::milliseconds(10);
 constexpr auto kReconnectPause = std::chrono::milliseconds(500);
@@ -158,7 +158,7 @@ void KXProtocol::OnDataReceived(const uint8_t* data, uint32_t length) {
       if (left < static_cast<int>(kx::kPacketSize)) break;
       const uint8_t crc = kx::Crc8(p, kx::kPacketSize - 1);
       if (crc == p[kx::kOffCrc]) {
-        DecodePacket(p);
+        DecodePacket(p, delta);
         ++delta.packets;
       } else {
         std::printf("CRC error found:\n");
@@ -216,9 +216,10 @@ void KXProtocol::OnDataReceived(const uint8_t* data, uint32_t length) {
   stats.crcErrors += delta.crcErrors;
   stats.skippedBytes += delta.skippedBytes;
   stats.acks += delta.acks;
+  stats.droppedPoints += delta.droppedPoints;
 }
 
-void KXProtocol::DecodePacket(const uint8_t* packet) {
+void KXProtocol::DecodePacket(const uint8_t* packet, KXLinkStats& delta) {
   const float offset = angleOffset.load(std::memory_order_relaxed);
   const double speed = kx::ReadU16(packet + kx::kOffSpeed);
   const double startField = kx::ReadU16(packet + kx::kOffStartAngle);
@@ -226,8 +227,16 @@ void KXProtocol::DecodePacket(const uint8_t* packet) {
 
   std::lock_guard<std::mutex> lock(dataMutex);
   speedRpm = static_cast<float>(speed * 60.0 / 360.0);
-  if (pointQueue.size() > kMaxQueuedBeforeAppend)
-    pointQueue.erase(pointQueue.begin(), pointQueue.begin() + kx::kPointsPerPacket);
+  // Whole packets go, so that a limit lowered while the queue is long takes
+  // effect at once; with a steady limit this removes one packet at most.
+  const size_t limit = queueLimit.load(std::memory_order_relaxed);
+  if (pointQueue.size() > limit) {
+    const size_t excess = pointQueue.size() - limit;
+    constexpr size_t kPacketPoints = kx::kPointsPerPacket;
+    const size_t drop = std::min(pointQueue.size(), (excess + kPacketPoints - 1) / kPacketPoints * kPacketPoints);
+    pointQueue.erase(pointQueue.begin(), pointQueue.begin() + static_cast<std::ptrdiff_t>(drop));
+    delta.droppedPoints += drop;
+  }
 
   const float start = static_cast<float>(startField * 0.01);
   float end = static_cast<float>(endField * 0.01);
@@ -247,6 +256,8 @@ void KXProtocol::DecodePacket(const uint8_t* packet) {
   }
   timestamp = kx::ReadU16(packet + kx::kOffTimestamp);
 }
+
+void KXProtocol::SetQueueLimit(size_t points) { queueLimit.store(points, std::memory_order_relaxed); }
 
 std::vector<KXScanPoint> KXProtocol::TakeScanPoints() {
   std::lock_guard<std::mutex> lock(dataMutex);

@@ -23,6 +23,10 @@ class CallbackAsyncSerial;
 // other three bytes do not match counts 5, and a response frame of an
 // unexpected type or with a failed check counts its n bytes. Bytes of a chunk
 // dropped by the overflow rule count in bytesReceived and overflowChunks only.
+//
+// droppedPoints counts the decoded points that the point queue discarded
+// because its consumer did not take them in time (see SetQueueLimit); they
+// were counted in packets but never reached TakeScanPoints.
 struct KXLinkStats {
   uint64_t bytesReceived = 0;   // bytes handed to the receiver, dropped chunks included
   uint64_t packets = 0;         // measurement packets decoded
@@ -30,6 +34,7 @@ struct KXLinkStats {
   uint64_t skippedBytes = 0;    // bytes skipped while out of step (see above)
   uint64_t overflowChunks = 0;  // chunks dropped because the receive area was full
   uint64_t acks = 0;            // acknowledgement and accepted response frames
+  uint64_t droppedPoints = 0;   // decoded points trimmed from a full queue
 };
 
 // The one object through which the rest of the system talks to the sensor:
@@ -54,6 +59,13 @@ class KXProtocol {
   void OnDataReceived(const uint8_t* data, uint32_t length);
   // Moves every queued point out, oldest first.
   std::vector<KXScanPoint> TakeScanPoints();
+  // How many points the queue may hold before a packet is appended: when it
+  // holds more, the oldest go a whole packet (12 points) at a time until it
+  // holds no more than the limit, and are counted in droppedPoints. The
+  // default of 360 keeps only about 30 ms at the highest line rate; a
+  // consumer that may be starved for longer sets a larger limit. Safe to call
+  // from any thread; takes effect with the next packet.
+  void SetQueueLimit(size_t points);
   void GetSpeedAndTimestamp(float* speed, uint16_t* timestamp);
   KXLinkStats GetLinkStats();
 
@@ -69,7 +81,7 @@ class KXProtocol {
 
  private:
   bool SendCommand(const uint8_t* frame, size_t size);
-  void DecodePacket(const uint8_t* packet);
+  void DecodePacket(const uint8_t* packet, KXLinkStats& delta);
 
   std::string portName;
   int baudRate = 0;
@@ -79,6 +91,7 @@ class KXProtocol {
   std::mutex commandMutex;
   std::mutex dataMutex;
   std::deque<KXScanPoint> pointQueue;
+  std::atomic<size_t> queueLimit{360};
   float speedRpm = 0.0f;
   uint16_t timestamp = 0;
   std::atomic<float> angleOffset{0.0f};

@@ -18,7 +18,6 @@
 #include "record/RecordOptions.h"
 #include "record/RecordOutputs.h"
 #include "record/RecordSession.h"
-#include "record/StreamDecoder.h"
 
 namespace {
 
@@ -26,6 +25,10 @@ using Clock = std::chrono::steady_clock;
 constexpr auto kPollPeriod = std::chrono::milliseconds(10);
 constexpr auto kSilenceLimit = std::chrono::seconds(3);
 constexpr auto kProgressPeriod = std::chrono::milliseconds(250);
+// Two seconds of points at the highest line rate: a recording may be starved
+// (a slow disk, a loaded host) for far longer than the default queue covers,
+// and every point it drops is a hole in the data.
+constexpr size_t kQueueLimitPoints = 24000;
 
 std::atomic<int> stopSignal{0};
 
@@ -108,12 +111,12 @@ int main(int argc, char** argv) {
 
   KXProtocol protocol;
   protocol.SetAngleOffset(options.angleOffset);
-  // Every received chunk goes to the spool; the points recorded are decoded
-  // from it (see StreamDecoder), and the raw file is written from it.
+  protocol.SetQueueLimit(kQueueLimitPoints);
+  // For --raw every received chunk goes to the spool, from which this thread
+  // writes the file; the I/O thread never waits on the disk.
   RawSpool spool;
   std::vector<uint8_t> chunk;
-  StreamDecoder decoder(options.angleOffset);
-  protocol.SetRawObserver([&spool](const uint8_t* data, uint32_t size) { spool.Append(data, size); });
+  if (raw) protocol.SetRawObserver([&spool](const uint8_t* data, uint32_t size) { spool.Append(data, size); });
 
   if (!protocol.Connect(options.port, options.baud)) {
     std::cerr << "lds-record: cannot open serial port " << options.port << '\n';
@@ -148,12 +151,14 @@ int main(int argc, char** argv) {
     }
     if (!ok) fail(error + "; recording stopped");
   };
-  // One poll: what arrived since the last one is written raw and filed as
-  // one batch, like the window's worker does with each TakeScanPoints batch.
+  // One poll: what arrived since the last one is written raw, and the points
+  // taken are filed as one batch, as the window's worker does.
   auto poll = [&]() {
-    spool.TakeInto(chunk);
-    if (status == 0 && raw && !raw->Write(chunk, error)) fail(error + "; recording stopped");
-    process(decoder.Decode(chunk));
+    if (raw) {
+      spool.TakeInto(chunk);
+      if (status == 0 && !raw->Write(chunk, error)) fail(error + "; recording stopped");
+    }
+    process(protocol.TakeScanPoints());
   };
 
   if (csv && !csv->WriteHeader(error)) fail(error + "; recording stopped");
@@ -188,11 +193,14 @@ int main(int argc, char** argv) {
       protocol.GetSpeedAndTimestamp(&rpm, &timestamp);
       const double elapsed = Seconds(now - start);
       const RecordSession::Counters& c = session.Stats();
-      char line[200];
-      std::snprintf(line, sizeof line,
-                    "%7.1f s  %ld revolutions  %llu points  %.0f points/s  %.1f r/min  %llu CRC errors", elapsed,
-                    c.revolutions, static_cast<unsigned long long>(c.pointsFiled),
-                    elapsed > 0 ? c.pointsFiled / elapsed : 0.0, rpm, static_cast<unsigned long long>(link.crcErrors));
+      char line[240];
+      int used = std::snprintf(
+          line, sizeof line, "%7.1f s  %ld revolutions  %llu points  %.0f points/s  %.1f r/min  %llu CRC errors",
+          elapsed, c.revolutions, static_cast<unsigned long long>(c.pointsFiled),
+          elapsed > 0 ? c.pointsFiled / elapsed : 0.0, rpm, static_cast<unsigned long long>(link.crcErrors));
+      if (link.droppedPoints > 0 && used > 0 && static_cast<size_t>(used) < sizeof line)
+        std::snprintf(line + used, sizeof line - static_cast<size_t>(used), "  %llu points dropped",
+                      static_cast<unsigned long long>(link.droppedPoints));
       progress.Show(line);
     }
     std::this_thread::sleep_for(kPollPeriod);
@@ -221,7 +229,8 @@ int main(int argc, char** argv) {
 
   const RecordSession::Counters& c = session.Stats();
   const KXLinkStats link = protocol.GetLinkStats();
-  // Both decoders saw the same bytes; a difference means the spool missed some.
+  // The queue is empty after the last poll: every decoded point was either
+  // taken or trimmed from the queue while this thread fell behind.
   const uint64_t decoded = link.packets * 12;
   const uint64_t handled = c.pointsTaken + discarded;
   const uint64_t lost = decoded > handled ? decoded - handled : 0;
@@ -234,7 +243,11 @@ int main(int argc, char** argv) {
       static_cast<unsigned long long>(link.crcErrors));
   std::fflush(stdout);
   if (lost > 0) {
-    std::cerr << "lds-record: warning: " << lost << " received points were not recorded\n";
+    std::cerr << "lds-record: warning: " << lost << " received points were not recorded";
+    if (link.droppedPoints > 0)
+      std::cerr << " (" << link.droppedPoints << " dropped because the recorder fell more than " << kQueueLimitPoints
+                << " points behind)";
+    std::cerr << '\n';
   }
   return status;
 }

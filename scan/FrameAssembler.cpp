@@ -8,13 +8,13 @@ namespace {
 constexpr int kRevolutionJump = 300;  // a backward jump of half a turn or more ends a revolution
 constexpr int kIdleLimit = 100;       // empty polls (about one second) before the link counts as idle
 
-void ClearSlots(std::vector<KXScanPoint>& slots, int first, int last) {
-  for (int k = first; k <= last; ++k) slots[k] = KXScanPoint{};
+void ClearSlots(std::vector<KXScanPoint>& slotArray, int first, int last) {
+  for (int k = first; k <= last; ++k) slotArray[k] = KXScanPoint{};
 }
 
 }  // namespace
 
-FrameAssembler::FrameAssembler(ScanFilter& filter) : scanFilter(filter), slots(kSlotCount) {}
+FrameAssembler::FrameAssembler(ScanFilter& filter) : scanFilter(filter), slotArray(kSlotCount) {}
 
 int FrameAssembler::SlotOfAngle(float angle) {
   const double scaled = static_cast<double>(angle / 0.6f) + 0.5;
@@ -32,8 +32,8 @@ int FrameAssembler::FilingSlot(float angle) {
 }
 
 std::vector<KXScanPoint> FrameAssembler::Reset() {
-  ClearSlots(slots, 0, kSlotCount - 1);
-  return slots;
+  ClearSlots(slotArray, 0, kSlotCount - 1);
+  return slotArray;
 }
 
 FrameAssembler::Result FrameAssembler::Step(std::vector<KXScanPoint> batch, const ScanSettings& settings,
@@ -64,10 +64,10 @@ FrameAssembler::Result FrameAssembler::Step(std::vector<KXScanPoint> batch, cons
 
   bool frameComplete = false;
   if (endSlot >= lastEndSlot) {
-    ClearSlots(slots, lastEndSlot + 1, endSlot);
+    ClearSlots(slotArray, lastEndSlot + 1, endSlot);
   } else if (lastEndSlot - endSlot >= kRevolutionJump) {
-    ClearSlots(slots, lastEndSlot + 1, kSlotCount - 1);
-    ClearSlots(slots, 0, endSlot);
+    ClearSlots(slotArray, lastEndSlot + 1, kSlotCount - 1);
+    ClearSlots(slotArray, 0, endSlot);
     frameComplete = true;
   } else {
     result.anomaly = Anomaly::AbnormalAngleChange;
@@ -84,7 +84,7 @@ FrameAssembler::Result FrameAssembler::Step(std::vector<KXScanPoint> batch, cons
     if (settings.enableDistCorrect) point.distance = ScanFilter::CorrectDistance(point.distance);
     const int slot = FilingSlot(point.angle);
     if (slot < 0) continue;
-    slots[slot] = point;
+    slotArray[slot] = point;
     if (recording) result.csvRows.push_back(point);
   }
 
@@ -96,9 +96,9 @@ FrameAssembler::Result FrameAssembler::Step(std::vector<KXScanPoint> batch, cons
     // that the next revolution builds on.
     std::vector<KXScanPoint> frame =
         settings.enableWaterNoiseFilter
-            ? scanFilter.FilterWaterNoise(slots, settings.diffThr, settings.filterMinRange, settings.filterMaxRange,
+            ? scanFilter.FilterWaterNoise(slotArray, settings.diffThr, settings.filterMinRange, settings.filterMaxRange,
                                           settings.filterIntensityThr)
-            : slots;
+            : slotArray;
     if (settings.enableAngleEdgeFilter) ScanFilter::FilterAngleEdge(frame, settings.edgeFilterMargin);
     result.frame = std::move(frame);
     result.frameReady = true;

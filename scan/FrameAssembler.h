@@ -67,13 +67,13 @@ class FrameAssembler {
   // One poll. `recording` says whether filed points become CSV rows.
   Result Step(std::vector<KXScanPoint> batch, const ScanSettings& settings, bool recording);
 
-  const std::vector<KXScanPoint>& Slots() const { return slots; }
+  const std::vector<KXScanPoint>& Slots() const { return slotArray; }
   int LastEndSlot() const { return lastEndSlot; }
   int IdleCount() const { return idleCount; }
 
  private:
   ScanFilter& scanFilter;
-  std::vector<KXScanPoint> slots;
+  std::vector<KXScanPoint> slotArray;
   int lastEndSlot = 0;
   float lastEndAngle = 0.0f;
   int idleCount = 0;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -169,6 +170,58 @@ TEST(Decoder, QueueIsTrimmedToWholePacketsAbove360) {
   EXPECT_EQ(points.front().distance, 24);
   EXPECT_EQ(points.back().distance, 32 * 12 + 11);
   EXPECT_TRUE(protocol.TakeScanPoints().empty());
+}
+
+// Every point the trimming removes is counted, at the default limit and
+// when a lowered limit trims a long queue in one step.
+TEST(Decoder, TrimmedPointsAreCountedAsDropped) {
+  KXProtocol protocol;
+  for (uint16_t i = 0; i < 33; ++i) Feed(protocol, MakeNumberedPacket(i * 12));
+  EXPECT_EQ(protocol.GetLinkStats().droppedPoints, 24u);
+  EXPECT_EQ(protocol.GetLinkStats().packets, 33u);
+  protocol.TakeScanPoints();
+  Feed(protocol, MakeNumberedPacket(0));
+  EXPECT_EQ(protocol.GetLinkStats().droppedPoints, 24u);  // an empty queue drops nothing
+
+  protocol.SetQueueLimit(1200);
+  for (uint16_t i = 0; i < 99; ++i) Feed(protocol, MakeNumberedPacket(i * 12));
+  EXPECT_EQ(protocol.GetLinkStats().droppedPoints, 24u);
+  protocol.SetQueueLimit(100);  // 1200 queued: the oldest 92 packets go at once
+  Feed(protocol, MakeNumberedPacket(5000));
+  EXPECT_EQ(protocol.GetLinkStats().droppedPoints, 24u + 1104u);
+  const auto points = protocol.TakeScanPoints();
+  ASSERT_EQ(points.size(), 108u);
+  EXPECT_EQ(points.front().distance, 91 * 12);
+  EXPECT_EQ(points.back().distance, 5011);
+
+  protocol.SetQueueLimit(0);  // keeps the newest packet only
+  Feed(protocol, MakeNumberedPacket(0));
+  Feed(protocol, MakeNumberedPacket(12));
+  EXPECT_EQ(protocol.TakeScanPoints().front().distance, 12);
+  EXPECT_EQ(protocol.GetLinkStats().droppedPoints, 24u + 1104u + 12u);
+}
+
+// A consumer that sets a large limit gets every point of a long backlog, in
+// order; the limit is then applied with the same rule as the default.
+TEST(Decoder, ALargeQueueLimitKeepsABacklogWhole) {
+  KXProtocol protocol;
+  protocol.SetQueueLimit(24000);
+  std::vector<uint8_t> burst;
+  for (uint16_t i = 0; i < 2000; ++i) Append(burst, MakeNumberedPacket(static_cast<uint16_t>(i * 12)));
+  for (size_t at = 0; at < burst.size(); at += 512) {
+    std::vector<uint8_t> chunk(burst.begin() + at, burst.begin() + std::min(burst.size(), at + 512));
+    Feed(protocol, chunk);
+  }
+  Feed(protocol, MakeNumberedPacket(7));  // 24000 queued, not more: appended
+  auto points = protocol.TakeScanPoints();
+  ASSERT_EQ(points.size(), 24012u);
+  for (size_t i = 0; i < 24000; ++i) ASSERT_EQ(points[i].distance, i) << i;
+  EXPECT_EQ(points.back().distance, 18);
+  EXPECT_EQ(protocol.GetLinkStats().droppedPoints, 0u);
+
+  for (uint16_t i = 0; i < 2002; ++i) Feed(protocol, MakeNumberedPacket(i));
+  EXPECT_EQ(protocol.TakeScanPoints().size(), 24012u);
+  EXPECT_EQ(protocol.GetLinkStats().droppedPoints, 12u);
 }
 
 TEST(Decoder, AcknowledgementFrames) {

@@ -201,6 +201,40 @@ TEST(Protocol, RawObserverSeesTheStreamAndIsQuietOnceCleared) {
   EXPECT_EQ(callsAfterClear, 0);
 }
 
+// A consumer that takes nothing for a while keeps every point of the stream
+// with a large queue limit, set while the I/O thread decodes; lowered again,
+// the queue is trimmed and the count says how many points went.
+TEST(Protocol, QueueLimitSetWhileStreamingKeepsOrCountsEveryPoint) {
+  PtyPair pty;
+  KXProtocol protocol;
+  ASSERT_TRUE(protocol.Connect(pty.SlavePath(), 460800));
+  std::atomic<bool> stop{false};
+  std::atomic<uint16_t> sent{0};
+  std::thread streamer([&] {
+    while (!stop && sent < 1000) {
+      pty.Write(MakeNumberedPacket(static_cast<uint16_t>(sent * 12)));
+      ++sent;
+    }
+  });
+  protocol.SetQueueLimit(24000);
+  ASSERT_TRUE(WaitFor([&] { return sent == 1000 && protocol.GetLinkStats().packets == 1000; }, 10s));
+  stop = true;
+  streamer.join();
+  // Points that came before the limit was raised may have been trimmed.
+  const uint64_t dropped = protocol.GetLinkStats().droppedPoints;
+  const auto points = protocol.TakeScanPoints();
+  ASSERT_EQ(points.size() + dropped, 12000u);
+  for (size_t i = 0; i < points.size(); ++i) ASSERT_EQ(points[i].distance, dropped + i) << i;
+
+  for (uint16_t i = 0; i < 100; ++i) pty.Write(MakeNumberedPacket(i));
+  ASSERT_TRUE(WaitFor([&] { return protocol.GetLinkStats().packets == 1100; }));
+  protocol.SetQueueLimit(120);
+  pty.Write(MakeNumberedPacket(0));
+  ASSERT_TRUE(WaitFor([&] { return protocol.GetLinkStats().packets == 1101; }));
+  EXPECT_EQ(protocol.TakeScanPoints().size(), 132u);
+  EXPECT_EQ(protocol.GetLinkStats().droppedPoints, dropped + 1080u);
+}
+
 TEST(Protocol, DisconnectClosesAndConnectWorksAgain) {
   PtyPair pty;
   FakeDevice device(pty);

@@ -175,7 +175,8 @@ TEST_F(RecordEndToEnd, CorruptPacketsAreCountedAndTheRawFileKeepsTheJunk) {
 }
 
 // A host that stalls for a moment at the highest packet rate gets the backlog
-// in one burst, far more than the protocol object queues; nothing may be lost.
+// in one burst, far more than the protocol object queues by default; nothing
+// may be lost.
 TEST_F(RecordEndToEnd, AStalledRecorderLosesNoPointAtTheHighestRate) {
   const std::string port = StartSim({"--baud", "460800", "--pps", "max", "--stats-file", Path("sim.stats")});
   auto record = StartRecord({"--port", port, "--baud", "460800", "--seconds", "1.5", "--csv", Path("scan.csv")});

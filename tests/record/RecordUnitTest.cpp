@@ -9,12 +9,10 @@
 #include <fstream>
 #include <thread>
 
-#include "protocol/KXPacket.h"
-#include "protocol/KXProtocol.h"
+#include "protocol/KXScanPoint.h"
 #include "record/RecordOptions.h"
 #include "record/RecordOutputs.h"
 #include "record/RecordSession.h"
-#include "record/StreamDecoder.h"
 #include "tests/record/ProcessRunner.h"
 
 namespace fs = std::filesystem;
@@ -266,50 +264,4 @@ TEST(RecordSessionTest, AnomaliesAreWordedLikeTheWindowsLog) {
   ASSERT_TRUE(session.ProcessBatch({{370.0f, 500, 1}}, error, anomaly));
   EXPECT_EQ(anomaly, "ERROR: abnormal angle found: 370");
   EXPECT_EQ(session.Stats().droppedBatches, 1u);
-}
-
-namespace {
-
-std::vector<uint8_t> EncodePacket(uint16_t startCenti, uint16_t endCenti, uint16_t distance) {
-  std::vector<uint8_t> packet(kx::kPacketSize, 0);
-  packet[0] = kx::kPacketHeader;
-  packet[1] = kx::kPacketVerLen;
-  kx::WriteU16(&packet[kx::kOffSpeed], 3600);
-  kx::WriteU16(&packet[kx::kOffStartAngle], startCenti);
-  for (int k = 0; k < kx::kPointsPerPacket; ++k) {
-    kx::WriteU16(&packet[kx::kOffPoints + 3 * k], distance);
-    packet[kx::kOffPoints + 3 * k + 2] = 100;
-  }
-  kx::WriteU16(&packet[kx::kOffEndAngle], endCenti);
-  packet[kx::kOffCrc] = kx::Crc8(packet.data(), kx::kOffCrc);
-  return packet;
-}
-
-}  // namespace
-
-// The connected protocol object keeps at most 30 packets queued; a burst of
-// many more (a stalled host catching up) must still reach the recording whole.
-TEST(StreamDecoderTest, ABurstIsDecodedCompletelyAndSplitPacketsOnce) {
-  StreamDecoder decoder(0.0f);
-  std::vector<uint8_t> burst;
-  for (uint16_t d = 1; d <= 300; ++d) {
-    const auto packet = EncodePacket(1000, 2100, d);
-    burst.insert(burst.end(), packet.begin(), packet.end());
-  }
-  const std::vector<uint8_t> tail(burst.end() - 20, burst.end());
-  burst.resize(burst.size() - 20);  // the last packet's end comes with the next poll
-  const std::vector<KXScanPoint> points = decoder.Decode(burst);
-  ASSERT_EQ(points.size(), 299u * 12u);
-  for (size_t i = 0; i < points.size(); ++i) ASSERT_EQ(points[i].distance, i / 12 + 1) << i;
-  EXPECT_FLOAT_EQ(points[0].angle, 10.0f);
-  EXPECT_FLOAT_EQ(points[11].angle, 21.0f);
-  const std::vector<KXScanPoint> rest = decoder.Decode(tail);
-  ASSERT_EQ(rest.size(), 12u);
-  EXPECT_EQ(rest[0].distance, 300);
-  EXPECT_EQ(decoder.Packets(), 300u);
-  EXPECT_TRUE(decoder.Decode({}).empty());
-
-  StreamDecoder shifted(-15.0f);  // the angle offset applies as in the connected object
-  const auto packet = EncodePacket(1000, 2100, 7);
-  EXPECT_FLOAT_EQ(shifted.Decode(packet)[0].angle, 355.0f);
 }

@@ -216,13 +216,4 @@ void AsyncSerial::closePort() {
   if (ec) setFailed(true);
 }
 
-CallbackAsyncSerial::CallbackAsyncSerial() = default;
-
-CallbackAsyncSerial::CallbackAsyncSerial(const std::string& devname, uint32_t baudRate,
-                                         asio::serial_port_base::parity opt_parity,
-                                         asio::serial_port_base::character_size opt_csize,
-                                         asio::serial_port_base::flow_control opt_flow,
-                                         asio::serial_port_base::stop_bits opt_stop)
-    : AsyncSerial(devname, baudRate, opt_parity, opt_csize, opt_flow, opt_stop) {}
-
 CallbackAsyncSerial::~CallbackAsyncSerial() { clearReadCallback(); }

@@ -74,16 +74,8 @@ class AsyncSerial {
 // The serial port that hands every block of received bytes to a callback.
 class CallbackAsyncSerial : public AsyncSerial {
  public:
-  CallbackAsyncSerial();
-  CallbackAsyncSerial(
-      const std::string& devname, uint32_t baudRate,
-      boost::asio::serial_port_base::parity opt_parity =
-          boost::asio::serial_port_base::parity(boost::asio::serial_port_base::parity::none),
-      boost::asio::serial_port_base::character_size opt_csize = boost::asio::serial_port_base::character_size(8),
-      boost::asio::serial_port_base::flow_control opt_flow =
-          boost::asio::serial_port_base::flow_control(boost::asio::serial_port_base::flow_control::none),
-      boost::asio::serial_port_base::stop_bits opt_stop =
-          boost::asio::serial_port_base::stop_bits(boost::asio::serial_port_base::stop_bits::one));
+  // Same constructors as the base: the one with a device opens it at once.
+  using AsyncSerial::AsyncSerial;
   ~CallbackAsyncSerial() override;
 
   using AsyncSerial::clearReadCallback;

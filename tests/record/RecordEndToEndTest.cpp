@@ -12,7 +12,7 @@
 #include "protocol/KXProtocol.h"
 #include "record/RecordOutputs.h"
 #include "scan/ScanFilter.h"
-#include "tests/record/ProcessRunner.h"
+#include "tests/support/ChildProcess.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -88,14 +88,14 @@ class RecordEndToEnd : public ::testing::Test {
     const std::string link = Path(name + ".pty");
     std::vector<std::string> argv = {LDS_SIM_PATH, "--link", link};
     argv.insert(argv.end(), extra.begin(), extra.end());
-    sims.push_back(std::make_unique<ChildProcess>(argv, dir.string(), name));
+    sims.push_back(std::make_unique<ChildProcess>(argv));
     EXPECT_TRUE(WaitFor([&] { return fs::exists(link); }, 5s)) << sims.back()->Err();
     return link;
   }
 
   std::unique_ptr<ChildProcess> StartRecord(std::vector<std::string> args, long fileSizeLimit = 0) {
     args.insert(args.begin(), LDS_RECORD_PATH);
-    return std::make_unique<ChildProcess>(args, dir.string(), "record", fileSizeLimit);
+    return std::make_unique<ChildProcess>(args, fileSizeLimit);
   }
 
   fs::path dir;

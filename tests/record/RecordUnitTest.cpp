@@ -13,7 +13,7 @@
 #include "record/RecordOptions.h"
 #include "record/RecordOutputs.h"
 #include "record/RecordSession.h"
-#include "tests/record/ProcessRunner.h"
+#include "tests/support/ChildProcess.h"
 
 namespace fs = std::filesystem;
 

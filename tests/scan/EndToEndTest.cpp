@@ -2,14 +2,9 @@
 // a real protocol object on the other end, and the assembler fed by polling
 // the point queue every 10 ms, as the window's worker does.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cmath>
-#include <cstdio>
 #include <string>
 #include <thread>
 #include <vector>
@@ -17,53 +12,11 @@
 #include "protocol/KXProtocol.h"
 #include "scan/FrameAssembler.h"
 #include "sim/SimScene.h"
-
-extern char** environ;
+#include "tests/support/ChildProcess.h"
 
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
-
-// Runs lds-sim and reads the terminal path it prints first; stops it (by its
-// own process id) when the test ends.
-class Simulator {
- public:
-  explicit Simulator(const std::vector<std::string>& options) {
-    int out[2];
-    if (pipe(out) != 0) return;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addclose(&actions, out[0]);
-    std::vector<std::string> args{LDS_SIM_PATH};
-    args.insert(args.end(), options.begin(), options.end());
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    if (posix_spawn(&pid_, LDS_SIM_PATH, &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    close(out[1]);
-    FILE* in = fdopen(out[0], "r");
-    char line[256] = {};
-    if (in && std::fgets(line, sizeof line, in)) {
-      path_ = line;
-      while (!path_.empty() && (path_.back() == '\n' || path_.back() == '\r')) path_.pop_back();
-    }
-    if (in) std::fclose(in);
-  }
-  ~Simulator() {
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      int status = 0;
-      waitpid(pid_, &status, 0);
-    }
-  }
-  const std::string& Path() const { return path_; }
-
- private:
-  pid_t pid_ = -1;
-  std::string path_;
-};
 
 // The distance to the wall straight ahead of the sensor at `angle`, for
 // angles within 20 degrees of one of the four axes, where the room's walls
@@ -86,11 +39,12 @@ bool WallDistance(double angle, double* distance) {
 }  // namespace
 
 TEST(EndToEnd, SimulatedRoomAppearsOneFramePerRevolution) {
-  Simulator simulator({"--rps", "10", "--seed", "5"});
-  ASSERT_FALSE(simulator.Path().empty()) << "lds-sim did not start";
+  ChildProcess simulator({LDS_SIM_PATH, "--rps", "10", "--seed", "5"});
+  const std::string port = simulator.FirstLine();
+  ASSERT_FALSE(port.empty()) << "lds-sim did not start";
 
   KXProtocol protocol;
-  ASSERT_TRUE(protocol.Connect(simulator.Path(), 230400));
+  ASSERT_TRUE(protocol.Connect(port, 230400));
   ASSERT_TRUE(protocol.EnableLidar());
 
   ScanFilter filter;

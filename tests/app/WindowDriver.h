@@ -16,9 +16,11 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QWidget>
+#include <algorithm>
 #include <deque>
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "app/MainWindow.h"
 
@@ -65,8 +67,8 @@ class ModalAnswerer {
       return;
     }
     QWidget* w = QApplication::activeModalWidget();
-    if (!w || !w->isVisible() || (!last.isNull() && w == last.data())) return;
-    last = w;
+    if (!w || !w->isVisible() || WasAnswered(w)) return;
+    answeredWidgets.emplace_back(w);
     Handler h = std::move(handlers.front());
     handlers.pop_front();
     ++answered;
@@ -79,9 +81,20 @@ class ModalAnswerer {
     });
   }
 
+  // Every widget handed to a handler so far, not only the last one: when a
+  // question box closes, the dialog that opened it is the active modal widget
+  // again for a moment, until it closes too, and must not take the handler
+  // meant for the widget that comes after it.
+  bool WasAnswered(QWidget* w) {
+    auto gone = [](const QPointer<QWidget>& p) { return p.isNull(); };
+    answeredWidgets.erase(std::remove_if(answeredWidgets.begin(), answeredWidgets.end(), gone), answeredWidgets.end());
+    auto same = [w](const QPointer<QWidget>& p) { return p.data() == w; };
+    return std::any_of(answeredWidgets.begin(), answeredWidgets.end(), same);
+  }
+
   QTimer timer;
   std::deque<Handler> handlers;
-  QPointer<QWidget> last;
+  std::vector<QPointer<QWidget>> answeredWidgets;
   int answered = 0;
 };
 

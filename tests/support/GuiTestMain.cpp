@@ -7,7 +7,12 @@
 #include <vtkObject.h>
 
 #include <QApplication>
+#include <QDialog>
+#include <QElapsedTimer>
+#include <QPointer>
 #include <QSurfaceFormat>
+#include <QTimer>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -25,9 +30,50 @@ void KeepSoftwareGlDriverLoaded() {
 #endif
 }
 
+// A modal widget that nobody answers would hold its test in a nested event
+// loop until ctest kills the process. Fail the test and close the widget
+// instead, so the run goes on and says which widget was left open.
+class UnansweredModalGuard {
+ public:
+  explicit UnansweredModalGuard(int limitMs) : limitMs(limitMs) {
+    timer.setInterval(500);
+    QObject::connect(&timer, &QTimer::timeout, [this]() { Check(); });
+    timer.start();
+  }
+
+ private:
+  void Check() {
+    QWidget* w = QApplication::activeModalWidget();
+    if (!w || !w->isVisible()) {
+      seen = nullptr;
+      return;
+    }
+    if (w != seen.data()) {
+      seen = w;
+      since.start();
+      return;
+    }
+    if (since.elapsed() < limitMs) return;
+    ADD_FAILURE() << "a modal " << w->metaObject()->className() << " (\"" << w->windowTitle().toStdString()
+                  << "\") stayed open unanswered for " << limitMs / 1000 << " s; closing it";
+    seen = nullptr;
+    if (auto* dialog = qobject_cast<QDialog*>(w))
+      dialog->reject();
+    else
+      w->close();
+  }
+
+  QTimer timer;
+  QPointer<QWidget> seen;
+  QElapsedTimer since;
+  int limitMs;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Line by line, so that a run killed on a timeout still shows its failures.
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
   ::testing::InitGoogleTest(&argc, argv);
   // Listing the tests (ctest's discovery) must work without a display.
   if (::testing::GTEST_FLAG(list_tests)) return RUN_ALL_TESTS();
@@ -35,5 +81,6 @@ int main(int argc, char** argv) {
   vtkObject::SetGlobalWarningDisplay(0);
   QSurfaceFormat::setDefaultFormat(QVTKOpenGLNativeWidget::defaultFormat());
   QApplication app(argc, argv);
+  UnansweredModalGuard guard(20000);
   return RUN_ALL_TESTS();
 }

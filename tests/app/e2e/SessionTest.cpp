@@ -195,14 +195,16 @@ TEST_F(SessionTest, ConnectStartRecordStopDisconnect) {
   const QString file = tmp.path() + "/session.csv";
   Record(file);
   EXPECT_EQ(ActionOf(*window, "actionSaveDataCSV")->text(), "停止保存.csv");
-  QTest::qWait(300);
+  // Rows are about 16 bytes: wait for well over 500 of them, however slow the machine.
+  EXPECT_TRUE(WaitFor([&] { return QFileInfo(file).size() > 16 * 1024; }, 5000));
   ActionOf(*window, "actionSaveDataCSV")->trigger();
   int headers = 0;
   const int firstRows = CountRows(file, &headers);
   EXPECT_EQ(headers, 1);
   EXPECT_GT(firstRows, 500);
+  const qint64 firstSize = QFileInfo(file).size();
   Record(file, true);
-  QTest::qWait(300);
+  EXPECT_TRUE(WaitFor([&] { return QFileInfo(file).size() > firstSize + 16 * 1024; }, 5000));
   ActionOf(*window, "actionSaveDataCSV")->trigger();
   const int allRows = CountRows(file, &headers);
   EXPECT_EQ(headers, 2);
@@ -350,7 +352,7 @@ TEST_F(SessionTest, WriteErrorsEndTheRecordingAndSaySo) {
   const QString file = tmp.path() + "/after.csv";
   Record(file);
   EXPECT_TRUE(window->IsSavingCsv());
-  QTest::qWait(300);
+  EXPECT_TRUE(WaitFor([&] { return QFileInfo(file).size() > 4 * 1024; }, 5000));
   save->trigger();
   QFile f(file);
   ASSERT_TRUE(f.open(QIODevice::ReadOnly));

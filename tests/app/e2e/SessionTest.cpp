@@ -15,6 +15,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <csignal>
+#include <cstdlib>
 
 #include "tests/app/WindowDriver.h"
 
@@ -179,16 +180,18 @@ TEST_F(SessionTest, ConnectStartRecordStopDisconnect) {
   EXPECT_NE(Label("timestampLabel"), "-1 ms");
 
   // Link health: 4500 points per second from the simulator, a clean line.
+  // A loaded machine may deliver a slow second first, so wait for the rate
+  // to settle rather than judge the first figure shown.
   const QRegularExpression health(QStringLiteral("^(\\d+) 点/秒 · (\\d+) 包/秒 · CRC错误 0 · 丢弃字节 0$"));
   QRegularExpressionMatch m;
-  ASSERT_TRUE(WaitFor(
+  EXPECT_TRUE(WaitFor(
       [&] {
         m = health.match(window->statusBar()->currentMessage());
-        return m.hasMatch() && m.captured(1).toInt() > 0;
+        return m.hasMatch() && std::abs(m.captured(1).toInt() - 4500) <= 700;
       },
-      3000))
+      5000))
       << window->statusBar()->currentMessage().toStdString();
-  EXPECT_NEAR(m.captured(1).toInt(), 4500, 700);
+  ASSERT_TRUE(m.hasMatch());
   EXPECT_EQ(m.captured(1).toInt(), 12 * m.captured(2).toInt());
 
   // Record to a new file, then append to it.

@@ -84,10 +84,9 @@ class ModalAnswerer {
   // Every widget handed to a handler so far, not only the last one: when a
   // question box closes, the dialog that opened it is the active modal widget
   // again for a moment, until it closes too, and must not take the handler
-  // meant for the widget that comes after it.
-  bool WasAnswered(QWidget* w) {
-    auto gone = [](const QPointer<QWidget>& p) { return p.isNull(); };
-    answeredWidgets.erase(std::remove_if(answeredWidgets.begin(), answeredWidgets.end(), gone), answeredWidgets.end());
+  // meant for the widget that comes after it. Closed widgets leave null
+  // pointers behind, which match nothing.
+  bool WasAnswered(QWidget* w) const {
     auto same = [w](const QPointer<QWidget>& p) { return p.data() == w; };
     return std::any_of(answeredWidgets.begin(), answeredWidgets.end(), same);
   }

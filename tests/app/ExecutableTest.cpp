@@ -51,6 +51,12 @@ Window FindWindowNamed(Display* d, Window w, const char* name, long pid) {
   return found;
 }
 
+// Other tests share the display and open and close their windows while the
+// tree is searched, so a window listed a moment ago may be gone when it is
+// queried. Xlib's default handler ends the process on that error; the search
+// only needs the query to fail.
+int IgnoreXError(Display*, XErrorEvent*) { return 0; }
+
 void SendClose(Display* d, Window w) {
   XEvent ev{};
   ev.xclient.type = ClientMessage;
@@ -66,6 +72,7 @@ void SendClose(Display* d, Window w) {
 TEST(ExecutableTest, ShowsItsTitledWindowAndExitsZeroWhenClosed) {
   Display* display = XOpenDisplay(nullptr);
   ASSERT_NE(display, nullptr) << "no X display";
+  const XErrorHandler previousHandler = XSetErrorHandler(IgnoreXError);
   QProcess tool;
   tool.setProgram(QStringLiteral(LDS_TOOL_PATH));
   // In a sanitizer build the shipped program cannot pin Mesa's software driver
@@ -94,6 +101,7 @@ TEST(ExecutableTest, ShowsItsTitledWindowAndExitsZeroWhenClosed) {
   const bool finished = tool.waitForFinished(10000);
   if (!finished) tool.kill();
   XCloseDisplay(display);
+  XSetErrorHandler(previousHandler);
   ASSERT_TRUE(finished) << "the program hung after its window was closed";
   EXPECT_EQ(tool.exitStatus(), QProcess::NormalExit);
   EXPECT_EQ(tool.exitCode(), 0) << tool.readAllStandardError().toStdString();

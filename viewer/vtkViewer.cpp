@@ -160,7 +160,6 @@ void vtkViewer::InitScene() {
   }
 
   visualizer->setupInteractor(ui->viewer->interactor(), ui->viewer->renderWindow());
-  ui->viewer->update();
 
   vtkRenderer* firstRenderer = ui->viewer->renderWindow()->GetRenderers()->GetFirstRenderer();
   for (int i = 1; i <= 10; ++i) {
@@ -177,7 +176,6 @@ void vtkViewer::InitScene() {
     actor->GetProperty()->SetRepresentationToWireframe();
     firstRenderer->AddActor(actor);
   }
-  ui->viewer->update();
 
   {
     pcl::PointCloud<pcl::PointXYZRGB>::Ptr empty(new pcl::PointCloud<pcl::PointXYZRGB>);
@@ -195,13 +193,27 @@ void vtkViewer::InitScene() {
 void vtkViewer::SetPointSize(int size) {
   pointSize = size;
   visualizer->setPointCloudRenderingProperties(pcl::visualization::PCL_VISUALIZER_POINT_SIZE, size, cloudId, 0);
-  ui->viewer->update();
+  RenderView();
+}
+
+void vtkViewer::SetRotationSign(int sign) {
+  if (sign == rotationSign) return;
+  rotationSign = sign;
+  // The frame on the view is drawn again mirrored, so the change shows at once.
+  ShowFrame(lastFrame);
+}
+
+void vtkViewer::RenderView() {
+  // The widget paints the last image its render window made: only a render
+  // makes a new one, and the render itself schedules the widget's repaint.
+  // Until the widget has its OpenGL context the render window skips the call.
+  ui->viewer->renderWindow()->Render();
 }
 
 void vtkViewer::ShowScalarBar(bool show, int mode) {
   if (!show) {
     scalarBarWidget->Off();
-    ui->viewer->update();
+    RenderView();
     return;
   }
 
@@ -265,7 +277,7 @@ void vtkViewer::ShowScalarBar(bool show, int mode) {
   legend->table = table;
   legend->representation = representation;
   legend->actor = actor;
-  ui->viewer->update();
+  RenderView();
 }
 
 void vtkViewer::GetSelectedPoint(float* distance, float* angle, uint8_t* intensity) {
@@ -275,11 +287,16 @@ void vtkViewer::GetSelectedPoint(float* distance, float* angle, uint8_t* intensi
 }
 
 void vtkViewer::slotShowDeviceData(std::vector<KXScanPoint> _kx_pointCloud) {
+  lastFrame = std::move(_kx_pointCloud);
+  ShowFrame(lastFrame);
+}
+
+void vtkViewer::ShowFrame(const std::vector<KXScanPoint>& frame) {
   pcl::PointCloud<pcl::PointXYZRGB>::Ptr display(new pcl::PointCloud<pcl::PointXYZRGB>);
   pcl::PointCloud<pcl::PointXYZI>::Ptr pick(new pcl::PointCloud<pcl::PointXYZI>);
   // Every point of the frame is drawn, whatever its length, and none is read
   // past its end.
-  viewergeom::BuildFrameClouds(_kx_pointCloud, rotationSign, *display, *pick);
+  viewergeom::BuildFrameClouds(frame, rotationSign, *display, *pick);
   frameCloud = pick;
 
   // Updating in place keeps the actor, its point size and the rest of the
@@ -287,10 +304,7 @@ void vtkViewer::slotShowDeviceData(std::vector<KXScanPoint> _kx_pointCloud) {
   auto actors = visualizer->getCloudActorMap();
   auto found = actors->find(cloudId);
   if (found != actors->end() && found->second.actor) UpdateCloudActor(*found->second.actor, *display);
-  // The visualizer has no interactor of its own here, so its spin returns at
-  // once; the widget's scheduled repaint does the drawing.
-  visualizer->spinOnce(20, false);
-  ui->viewer->update();
+  RenderView();
 }
 
 pcl::PointXYZI vtkViewer::PickPoint(double x, double y) {
@@ -307,7 +321,10 @@ pcl::PointXYZI vtkViewer::PickPoint(double x, double y) {
 
 void vtkViewer::OnMouseEvent(const pcl::visualization::MouseEvent& event, void* cookie) {
   auto* self = static_cast<vtkViewer*>(cookie);
-  if (event.getButton() == pcl::visualization::MouseEvent::LeftButton) ResetTopDownCamera(*self->visualizer);
+  if (event.getButton() == pcl::visualization::MouseEvent::LeftButton) {
+    ResetTopDownCamera(*self->visualizer);
+    self->RenderView();
+  }
   if (event.getType() != pcl::visualization::MouseEvent::MouseButtonRelease ||
       event.getButton() != pcl::visualization::MouseEvent::RightButton)
     return;
@@ -325,5 +342,5 @@ void vtkViewer::OnMouseEvent(const pcl::visualization::MouseEvent& event, void* 
   vis.removeShape("dist", 0);
   vis.addText3D(viewergeom::DistanceLabel(distance), pcl::PointXYZ(p.x, p.y, p.z), orientation, 0.1, 0.9, 0.9, 0.9,
                 "dist", 0);
-  self->ui->viewer->update();
+  self->RenderView();
 }

@@ -34,6 +34,8 @@ class vtkViewer : public QWidget {
   ~vtkViewer() override;
 
   void SetPointSize(int size);
+  // +1 counter-clockwise, -1 clockwise; redraws the frame on the view.
+  void SetRotationSign(int sign);
   void ShowScalarBar(bool show, int mode);
   // Thread-safe: each value is read whole.
   void GetSelectedPoint(float* distance, float* angle, uint8_t* intensity);
@@ -41,7 +43,7 @@ class vtkViewer : public QWidget {
   static void OnMouseEvent(const pcl::visualization::MouseEvent& event, void* cookie);
 
   int pointSize = 3;
-  int rotationSign = 1;  // +1 counter-clockwise, -1 clockwise
+  int rotationSign = 1;  // set through SetRotationSign
 
  public slots:
   void slotShowDeviceData(std::vector<KXScanPoint> _kx_pointCloud);
@@ -50,6 +52,9 @@ class vtkViewer : public QWidget {
   friend class vtkViewerTestAccess;  // lets the GUI tests inspect the scene
 
   void InitScene();
+  void ShowFrame(const std::vector<KXScanPoint>& frame);
+  // Renders the scene once; every change of the scene ends here.
+  void RenderView();
 
   Ui_vtkViewer* ui = nullptr;
   int colorMode = 0;
@@ -59,6 +64,7 @@ class vtkViewer : public QWidget {
   pcl::PointXYZ yAxisStart{0, 10, 0};
   pcl::PointXYZ yAxisEnd{0, -10, 0};
   pcl::PointCloud<pcl::PointXYZI>::Ptr frameCloud;
+  std::vector<KXScanPoint> lastFrame;  // the frame on the view, kept for redrawing
   std::string cloudId = "scan";
   vtkScalarBarWidget* scalarBarWidget = nullptr;
   std::atomic<float> selectedDistance{0.0f};

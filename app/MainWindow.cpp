@@ -8,6 +8,7 @@
 #include <QInputDialog>
 #include <QMessageBox>
 #include <QMetaType>
+#include <QPushButton>
 #include <QSerialPortInfo>
 #include <QStringList>
 #include <QTimer>
@@ -24,7 +25,16 @@ struct LabelTexts {
   QString distance;
   QString angle;
   QString intensity;
+
+  bool operator==(const LabelTexts& o) const {
+    return rpm == o.rpm && timestamp == o.timestamp && distance == o.distance && angle == o.angle &&
+           intensity == o.intensity;
+  }
 };
+
+// Speed and timestamp change with every packet, but nobody reads them faster
+// than the frames come: between frames they are shown at most this often.
+constexpr int64_t kLabelRefreshMs = 100;
 
 int64_t MonotonicMs() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
@@ -61,6 +71,7 @@ MainWindow::~MainWindow() {
   }
   delete ui;
   ui = nullptr;
+  if (protocol->IsConnected() && sensorStarted) protocol->DisableLidar();
   if (protocol->IsConnected()) protocol->Disconnect();
   delete protocol;
   protocol = nullptr;
@@ -87,6 +98,10 @@ ScanSettings MainWindow::CurrentSettings() const {
 void MainWindow::runWorker() {
   pthread_setname_np(pthread_self(), "lds-worker");  // shows in top -H and debuggers
   FrameAssembler assembler(scanFilter);
+  // What the labels show now; a repaint of the window is composed through
+  // OpenGL, so texts that did not change are not sent again.
+  LabelTexts shown;
+  int64_t speedShownMs = 0;
   while (isRunning.load()) {
     if (frameResetPending.exchange(false)) emit signalScanFrame(assembler.Reset());
 
@@ -110,7 +125,11 @@ void MainWindow::runWorker() {
                    << " current pkg end at " << result.endAngle;
         }
         if (!result.csvRows.empty()) WriteCsvRows(result.csvRows);
-        if (result.frameReady) emit signalScanFrame(std::move(result.frame));
+        const bool published = result.frameReady;
+        if (published) emit signalScanFrame(std::move(result.frame));
+        const int64_t now = MonotonicMs();
+        if (!published && now - speedShownMs < kLabelRefreshMs) break;
+        speedShownMs = now;
         float speed = 0.0f;
         uint16_t stamp = 0;
         protocol->GetSpeedAndTimestamp(&speed, &stamp);
@@ -127,19 +146,24 @@ void MainWindow::runWorker() {
     texts.distance = QString::number(distance, 'g', 6) + QStringLiteral(" m");
     texts.angle = QString::number(angle, 'g', 6) + QStringLiteral(" \u00B0");
     texts.intensity = QString::number(intensity);
+    if (texts.rpm.isEmpty()) texts.rpm = shown.rpm;
+    if (texts.timestamp.isEmpty()) texts.timestamp = shown.timestamp;
 
     // Widgets belong to the GUI thread: the texts travel there in one queued
     // call and are applied in the fixed order.
-    QMetaObject::invokeMethod(
-        this,
-        [this, texts]() {
-          if (!texts.rpm.isEmpty()) ui->rpmLabel->setText(texts.rpm);
-          if (!texts.timestamp.isEmpty()) ui->timestampLabel->setText(texts.timestamp);
-          ui->selectDistLabel->setText(texts.distance);
-          ui->selectAngleLabel->setText(texts.angle);
-          ui->selectIntensityLabel->setText(texts.intensity);
-        },
-        Qt::QueuedConnection);
+    if (!(texts == shown)) {
+      shown = texts;
+      QMetaObject::invokeMethod(
+          this,
+          [this, texts]() {
+            if (!texts.rpm.isEmpty()) ui->rpmLabel->setText(texts.rpm);
+            if (!texts.timestamp.isEmpty()) ui->timestampLabel->setText(texts.timestamp);
+            ui->selectDistLabel->setText(texts.distance);
+            ui->selectAngleLabel->setText(texts.angle);
+            ui->selectIntensityLabel->setText(texts.intensity);
+          },
+          Qt::QueuedConnection);
+    }
 
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
@@ -189,6 +213,12 @@ void MainWindow::UpdateLinkHealth() {
 // ---------------------------------------------------------------------------
 // Commands
 
+void MainWindow::UsePort(const QString& port, int baud, bool connect) {
+  ui->serialPortBox->setCurrentText(port);
+  ui->baudrateBox->setCurrentText(QString::number(baud));
+  if (connect) QTimer::singleShot(0, ui->connectButton, &QPushButton::click);
+}
+
 void MainWindow::on_refreshPortButton_clicked() {
   // Full device paths, so that a listed port can be opened as it stands.
   QStringList names;
@@ -214,6 +244,7 @@ void MainWindow::on_connectButton_clicked() {
     linkHealthTimer->start();
   } else {
     protocol->Disconnect();
+    sensorStarted = false;
     ui->connectButton->setText(tr("连接"));
     ui->serialPortBox->setEnabled(true);
     ui->baudrateBox->setEnabled(true);
@@ -225,17 +256,21 @@ void MainWindow::on_connectButton_clicked() {
 }
 
 void MainWindow::on_enableLidarButton_clicked() {
-  if (protocol->EnableLidar())
+  if (protocol->EnableLidar()) {
+    sensorStarted = true;
     QMessageBox::information(this, tr("成功"), tr("启动成功！"));
-  else
+  } else {
     QMessageBox::warning(this, tr("错误"), tr("启动失败！"));
+  }
 }
 
 void MainWindow::on_disableLidarButton_clicked() {
-  if (protocol->DisableLidar())
+  if (protocol->DisableLidar()) {
+    sensorStarted = false;
     QMessageBox::information(this, tr("成功"), tr("停止成功！"));
-  else
+  } else {
     QMessageBox::warning(this, tr("错误"), tr("停止失败！"));
+  }
 }
 
 void MainWindow::on_actionSaveDataCSV_triggered() {
@@ -350,11 +385,11 @@ void MainWindow::on_actionEnableWaterNoiseFilter_triggered() {
 void MainWindow::on_clockwiseRotationAction_triggered() {
   ui->clockwiseRotationAction->setChecked(true);
   ui->counterClockwiseRotationAction->setChecked(false);
-  ui->viewerWidget->rotationSign = -1;
+  ui->viewerWidget->SetRotationSign(-1);
 }
 
 void MainWindow::on_counterClockwiseRotationAction_triggered() {
   ui->clockwiseRotationAction->setChecked(false);
   ui->counterClockwiseRotationAction->setChecked(true);
-  ui->viewerWidget->rotationSign = 1;
+  ui->viewerWidget->SetRotationSign(1);
 }

@@ -39,6 +39,10 @@ class MainWindow : public QMainWindow {
   QString SaveDir() const { return saveDir; }
   KXProtocol* Protocol() const { return protocol; }
 
+  // Fills in the port and baud rate as the operator would, and with `connect`
+  // connects once the event loop runs (a failure shows the usual message box).
+  void UsePort(const QString& port, int baud, bool connect);
+
  signals:
   void signalScanFrame(std::vector<KXScanPoint> _frame);
 
@@ -96,6 +100,9 @@ class MainWindow : public QMainWindow {
   std::atomic<int32_t> filterMaxRange{1500};
   std::atomic<int32_t> filterIntensityThr{40};
   std::atomic<bool> frameResetPending{false};
+  // The sensor was started on this connection and not stopped since: closing
+  // the window then stops it, so it does not spin on after the tool is gone.
+  bool sensorStarted = false;
 
   // Link health shown in the status bar while connected.
   QTimer* linkHealthTimer = nullptr;

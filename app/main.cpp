@@ -3,16 +3,59 @@
 
 #include <QApplication>
 #include <QSurfaceFormat>
+#include <cstdio>
+#include <cstdlib>
 
+#include "app/AppOptions.h"
 #include "app/MainWindow.h"
 
+namespace {
+
+// Qt ends the process with an abort, a few lines of plugin detail and a hint
+// about reinstalling when it finds no display. Its messages are held back
+// while the application object starts; without a display one line says what
+// is missing instead.
+QStringList& HeldMessages() {
+  static QStringList held;
+  return held;
+}
+
+void StartupMessageHandler(QtMsgType type, const QMessageLogContext&, const QString& message) {
+  if (type != QtFatalMsg) {
+    HeldMessages() << message;
+    return;
+  }
+  const QByteArray display = qgetenv("DISPLAY");
+  std::fprintf(stderr, "lds-tool: no display to show the window on (DISPLAY=%s); lds-record records without one.\n",
+               display.isEmpty() ? "" : display.constData());
+  std::_Exit(1);
+}
+
+}  // namespace
+
 int main(int argc, char* argv[]) {
+  QStringList args;
+  for (int i = 1; i < argc; ++i) args << QString::fromLocal8Bit(argv[i]);
+  const AppOptions options = ParseAppOptions(args);
+  if (options.help) {
+    std::fputs(AppUsage(), stdout);
+    return 0;
+  }
+  if (!options.error.isEmpty()) {
+    std::fprintf(stderr, "lds-tool: %s\n%s", qPrintable(options.error), AppUsage());
+    return 2;
+  }
+
   vtkObject::SetGlobalWarningDisplay(0);
   // The VTK widget needs its OpenGL format as the default before any window exists.
   QSurfaceFormat::setDefaultFormat(QVTKOpenGLNativeWidget::defaultFormat());
+  qInstallMessageHandler(StartupMessageHandler);
   QApplication app(argc, argv);
+  qInstallMessageHandler(nullptr);
+  for (const QString& message : HeldMessages()) std::fprintf(stderr, "%s\n", qPrintable(message));
   MainWindow window;
   window.setWindowTitle(MainWindow::kWindowTitle);
+  if (!options.port.isEmpty()) window.UsePort(options.port, options.baud, options.connect);
   window.show();
   return app.exec();
 }

@@ -1,0 +1,60 @@
+#include "app/AppOptions.h"
+
+const char* AppUsage() {
+  return "Usage: lds-tool [--port PATH] [--baud 115200|230400|460800] [--connect]\n"
+         "Shows a rotating laser distance sensor's revolutions in a window.\n"
+         "\n"
+         "  --port PATH   fill the serial port box with PATH (any device path)\n"
+         "  --baud N      choose the baud rate: 115200, 230400 (default) or 460800\n"
+         "  --connect     connect to the port as soon as the window shows\n"
+         "  --help        show this help\n"
+         "\n"
+         "The window needs a display; lds-record records without one.\n";
+}
+
+AppOptions ParseAppOptions(const QStringList& args) {
+  AppOptions o;
+  bool portGiven = false;
+  bool baudGiven = false;
+  for (int i = 0; i < args.size() && o.error.isEmpty(); ++i) {
+    QString name = args[i];
+    QString value;
+    bool hasValue = false;
+    const int eq = name.indexOf('=');
+    if (name.startsWith("--") && eq > 0) {
+      value = name.mid(eq + 1);
+      name = name.left(eq);
+      hasValue = true;
+    }
+    const bool takesValue = name == "--port" || name == "--baud";
+    if (takesValue && !hasValue) {
+      if (i + 1 >= args.size()) {
+        o.error = "option " + name + " needs a value";
+        break;
+      }
+      value = args[++i];
+    } else if (!takesValue && hasValue) {
+      o.error = "option " + name + " takes no value";
+      break;
+    }
+    if (name == "--help" || name == "-h") {
+      o.help = true;
+    } else if (name == "--connect") {
+      o.connect = true;
+    } else if (name == "--port") {
+      if (portGiven || value.isEmpty()) o.error = portGiven ? "--port given twice" : "--port needs a path";
+      portGiven = true;
+      o.port = value;
+    } else if (name == "--baud") {
+      if (baudGiven) o.error = "--baud given twice";
+      baudGiven = true;
+      o.baud = value.toInt();
+      if (value != "115200" && value != "230400" && value != "460800")
+        o.error = "invalid baud rate '" + value + "' (115200, 230400 or 460800)";
+    } else {
+      o.error = "unknown option '" + args[i] + "'";
+    }
+  }
+  if (o.error.isEmpty() && o.connect && o.port.isEmpty()) o.error = "--connect needs --port";
+  return o;
+}

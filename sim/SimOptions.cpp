@@ -47,6 +47,12 @@ const char* SimUsage() {
          "                         line carries (default 4500; the line rate always wins)\n"
          "  --baud B               line rate in bit/s, 10-bit bytes (default 230400)\n"
          "  --seed N               seed of the distance noise and the junk bytes (default 1)\n"
+         "  --noise MM             standard deviation of the distance noise, 0 to 2000 mm\n"
+         "                         (default 3); it is clipped at 10/3 of that value\n"
+         "  --marker FILE          draw a marker at 170 to 190 degrees that stands at 1 m in\n"
+         "                         even and at 2 m in odd revolutions, and append a line\n"
+         "                         \"REVOLUTION NS\" to FILE when the packet that completes\n"
+         "                         a revolution is written (NS: CLOCK_MONOTONIC nanoseconds)\n"
          "  --bad-crc-every N      give every Nth packet a wrong CRC\n"
          "  --garbage-every N      send junk bytes after every Nth packet\n"
          "  --garbage-bytes K      number of junk bytes each time, 1 to 4096 (default 8);\n"
@@ -114,6 +120,8 @@ ParseResult ParseSimOptions(const std::vector<std::string>& args) {
       {"--capture", [&](const std::string& v) { return !(o.captureFile = v).empty(); }},
       {"--replay", [&](const std::string& v) { return !(o.replayFile = v).empty(); }},
       {"--stats-file", [&](const std::string& v) { return !(o.statsFile = v).empty(); }},
+      {"--noise", [&](const std::string& v) { return ParseDouble(v, 0.0, 2000.0, &o.noiseMm); }},
+      {"--marker", [&](const std::string& v) { return !(o.markerLog = v).empty(); }},
   };
 
   for (size_t i = 0; i < args.size(); ++i) {

@@ -25,6 +25,8 @@ struct SimOptions {
   std::string replayFile;
   bool waitStart = false;
   std::string statsFile;
+  double noiseMm = 3.0;   // --noise: standard deviation of the distance noise
+  std::string markerLog;  // --marker: alternate a marker and log each revolution's end
   bool help = false;
 };
 

@@ -44,7 +44,14 @@ double ScanGenerator::Noise() {
   double u1 = (static_cast<double>(rng_()) + 0.5) * kScale;
   double u2 = (static_cast<double>(rng_()) + 0.5) * kScale;
   double n = std::sqrt(-2.0 * std::log(u1)) * std::cos(2.0 * 3.14159265358979323846 * u2);
-  return std::clamp(n * kNoiseSigmaMm, -kNoiseBoundMm, kNoiseBoundMm);
+  const double bound = noiseSigmaMm_ * (kNoiseBoundMm / kNoiseSigmaMm);
+  return std::clamp(n * noiseSigmaMm_, -bound, bound);
+}
+
+uint64_t ScanGenerator::RevolutionAtEnd(uint64_t index) const {
+  const long double turns =
+      static_cast<long double>(index) * periodNs_ * rps_ / 1e9L + pointStepDeg_ * (kx::kPointsPerPacket - 1) / 360.0L;
+  return static_cast<uint64_t>(turns);
 }
 
 PacketFields ScanGenerator::MakePacket(uint64_t index) {
@@ -62,7 +69,12 @@ PacketFields ScanGenerator::MakePacket(uint64_t index) {
   for (int k = 0; k < kx::kPointsPerPacket; ++k) {
     // Measure where the receiver will place the point, so that decoded
     // angle and distance agree with the scene.
-    SimHit hit = scene_.Cast(PointAngleDeg(f, k));
+    const double angle = PointAngleDeg(f, k);
+    SimHit hit = scene_.Cast(angle);
+    if (marker_ && angle >= kMarkerFromDeg && angle < kMarkerToDeg) {
+      const long double turns = tNs * rps_ / 1e9L + pointStepDeg_ * k / 360.0L;
+      hit.distanceMm = static_cast<uint64_t>(turns) % 2 == 0 ? kMarkerEvenMm : kMarkerOddMm;
+    }
     double d = std::clamp(hit.distanceMm + Noise(), 0.0, 65535.0);
     f.distanceMm[k] = static_cast<uint16_t>(std::lround(d));
     f.intensity[k] = SimScene::IntensityFor(hit);

@@ -43,6 +43,21 @@ class ScanGenerator {
 
   PacketFields MakePacket(uint64_t index);
 
+  // Noise with this standard deviation instead of kNoiseSigmaMm, clipped at
+  // the same multiple of it.
+  void SetNoise(double sigmaMm) { noiseSigmaMm_ = sigmaMm; }
+  // A marker at kMarkerFromDeg..kMarkerToDeg: kMarkerEvenMm away in even
+  // revolutions and kMarkerOddMm in odd ones, so that each revolution can be
+  // told from the one before on the screen.
+  void SetMarker(bool on) { marker_ = on; }
+  static constexpr double kMarkerFromDeg = 170.0;
+  static constexpr double kMarkerToDeg = 190.0;
+  static constexpr double kMarkerEvenMm = 1000.0;
+  static constexpr double kMarkerOddMm = 2000.0;
+  // Whole revolutions completed by the time point 11 of packet `index` is
+  // measured.
+  uint64_t RevolutionAtEnd(uint64_t index) const;
+
   double PointStepDeg() const { return pointStepDeg_; }
   uint16_t SpeedField() const { return speedField_; }
   int64_t PacketPeriodNs() const { return periodNs_; }
@@ -56,6 +71,8 @@ class ScanGenerator {
   double pointStepDeg_;
   uint16_t speedField_;
   std::mt19937_64 rng_;
+  double noiseSigmaMm_ = kNoiseSigmaMm;
+  bool marker_ = false;
 };
 
 }  // namespace sim

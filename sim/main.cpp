@@ -92,11 +92,15 @@ class Simulator {
       : opt_(o),
         pacer_(sim::LinePacer::ByteTimeNs(o.baud), sim::LinePacer::PacketPeriodNs(o.pps, o.baud)),
         generator_(scene_, o.rps, pacer_.PeriodNs(), o.seed),
-        faults_(sim::FaultConfig{o.badCrcEvery, o.garbageEvery, o.garbageBytes}, o.seed) {}
+        faults_(sim::FaultConfig{o.badCrcEvery, o.garbageEvery, o.garbageBytes}, o.seed) {
+    generator_.SetNoise(o.noiseMm);
+    generator_.SetMarker(!o.markerLog.empty());
+  }
 
   ~Simulator() {
     if (capture_) std::fclose(capture_);
     if (replay_) std::fclose(replay_);
+    if (marker_) std::fclose(marker_);
     if (fd_ >= 0) close(fd_);
     if (slaveKeeper_ >= 0) close(slaveKeeper_);
   }
@@ -125,6 +129,10 @@ class Simulator {
     }
     if (!opt_.replayFile.empty() && !(replay_ = std::fopen(opt_.replayFile.c_str(), "rb"))) {
       std::fprintf(stderr, "lds-sim: cannot read %s: %s\n", opt_.replayFile.c_str(), std::strerror(errno));
+      return false;
+    }
+    if (!opt_.markerLog.empty() && !(marker_ = std::fopen(opt_.markerLog.c_str(), "w"))) {
+      std::fprintf(stderr, "lds-sim: cannot write %s: %s\n", opt_.markerLog.c_str(), std::strerror(errno));
       return false;
     }
     return true;
@@ -307,7 +315,25 @@ class Simulator {
     stats_.points += kx::kPointsPerPacket;
     stats_.garbageBytes += junk.size();
     if (opt_.hangupAfter != 0 && number >= opt_.hangupAfter) hangupDue_ = true;
-    return FlushPending(now);
+    const bool flushed = FlushPending(now);
+    if (marker_ && flushed && pending_.empty()) LogCompletedRevolutions(slot.index);
+    return flushed;
+  }
+
+  // Notes the write time of the packet that completes each revolution: the
+  // first packet that holds points of the next one.
+  void LogCompletedRevolutions(uint64_t index) {
+    const uint64_t revolution = generator_.RevolutionAtEnd(index);
+    if (!revolutionSeen_) {
+      revolutionSeen_ = true;
+      loggedRevolution_ = revolution;
+      return;
+    }
+    const int64_t now = MonotonicNs();
+    for (; loggedRevolution_ < revolution; ++loggedRevolution_)
+      std::fprintf(marker_, "%llu %lld\n", static_cast<unsigned long long>(loggedRevolution_),
+                   static_cast<long long>(now));
+    std::fflush(marker_);
   }
 
   void Queue(const uint8_t* data, size_t size) { pending_.insert(pending_.end(), data, data + size); }
@@ -401,6 +427,9 @@ class Simulator {
   bool linkMade_ = false;
   FILE* capture_ = nullptr;
   FILE* replay_ = nullptr;
+  FILE* marker_ = nullptr;
+  bool revolutionSeen_ = false;
+  uint64_t loggedRevolution_ = 0;
   sim::StreamCounter replayCounter_;
   bool replayDone_ = false;
   bool streaming_ = false;

@@ -1,152 +1,108 @@
 #pragma once
 
-// Helpers that drive the real window the way an operator does: click its
-// buttons and actions, and answer the modal dialogs and message boxes that
-// the commands open, from a timer that finds the active modal widget.
+// Drives the real window as an operator does: answers the modal dialogs its
+// commands open, waits on the event loop, and runs the simulated sensor.
+#include <gtest/gtest.h>
+
 #include <QAction>
 #include <QApplication>
-#include <QCoreApplication>
-#include <QDialogButtonBox>
 #include <QElapsedTimer>
 #include <QFileDialog>
-#include <QInputDialog>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPointer>
+#include <QProcess>
 #include <QPushButton>
 #include <QTimer>
-#include <QWidget>
-#include <algorithm>
 #include <deque>
 #include <functional>
-#include <memory>
 #include <vector>
 
 #include "app/MainWindow.h"
 
 namespace apptest {
 
-// What a message box showed.
-struct SeenBox {
-  QString title;
-  QString text;
-  QMessageBox::Icon icon = QMessageBox::NoIcon;
-};
-
-// Answers the next modal widgets, one handler per widget, in order.
+// Answers the next modal widgets, one handler each, in order. Each widget is
+// answered once: when a question box closes, the dialog under it is the
+// active modal widget again for a moment and must not take the next handler.
 class ModalAnswerer {
  public:
   using Handler = std::function<void(QWidget*)>;
-
   ModalAnswerer() {
-    timer.setInterval(10);
-    QObject::connect(&timer, &QTimer::timeout, [this]() { Poll(); });
+    QObject::connect(&timer, &QTimer::timeout, [this] { Poll(); });
+    timer.start(10);
   }
-  void Then(Handler h) {
-    handlers.push_back(std::move(h));
-    timer.start();
-  }
-  // A message box: remember what it said and press its OK button.
-  void ThenBox(SeenBox* seen) {
+  void Then(Handler h) { handlers.push_back(std::move(h)); }
+  // A message box: its title and text as "title|text", then OK.
+  void ThenBox(QString* seen) {
     Then([seen](QWidget* w) {
       auto* box = qobject_cast<QMessageBox*>(w);
-      ASSERT_NE(box, nullptr) << "expected a message box, got " << w->metaObject()->className();
-      seen->title = box->windowTitle();
-      seen->text = box->text();
-      seen->icon = box->icon();
-      box->button(QMessageBox::Ok)->click();
+      ASSERT_NE(box, nullptr) << w->metaObject()->className();
+      *seen = box->windowTitle() + "|" + box->text();
+      QAbstractButton* yes = box->button(QMessageBox::Yes);  // the overwrite question
+      (yes ? yes : box->button(QMessageBox::Ok))->click();
+    });
+  }
+  // The save dialog: a path typed in and accepted.
+  void ThenSave(const QString& path) {
+    Then([path](QWidget* w) {
+      auto* dialog = qobject_cast<QFileDialog*>(w);
+      ASSERT_NE(dialog, nullptr) << w->metaObject()->className();
+      dialog->findChild<QLineEdit*>("fileNameEdit")->setText(path);
+      QMetaObject::invokeMethod(dialog, "accept");
     });
   }
   bool Done() const { return handlers.empty(); }
-  int Answered() const { return answered; }
 
  private:
   void Poll() {
-    if (handlers.empty()) {
-      timer.stop();
-      return;
-    }
     QWidget* w = QApplication::activeModalWidget();
-    if (!w || !w->isVisible() || WasAnswered(w)) return;
-    answeredWidgets.emplace_back(w);
-    Handler h = std::move(handlers.front());
-    handlers.pop_front();
-    ++answered;
-    // Run the handler from its own event: it may open the next modal widget
-    // (an overwrite question), and this timer cannot fire again while one of
-    // its own activations is still running.
-    QPointer<QWidget> target(w);
-    QTimer::singleShot(0, &timer, [h = std::move(h), target]() {
+    if (handlers.empty() || !w || !w->isVisible()) return;
+    for (const auto& p : answered)
+      if (p.data() == w) return;
+    answered.emplace_back(w);
+    // From an event of its own: the handler may open the next modal widget.
+    QTimer::singleShot(0, &timer, [h = std::move(handlers.front()), target = QPointer<QWidget>(w)] {
       if (target) h(target.data());
     });
+    handlers.pop_front();
   }
-
-  // Every widget handed to a handler so far, not only the last one: when a
-  // question box closes, the dialog that opened it is the active modal widget
-  // again for a moment, until it closes too, and must not take the handler
-  // meant for the widget that comes after it. Closed widgets leave null
-  // pointers behind, which match nothing.
-  bool WasAnswered(QWidget* w) const {
-    auto same = [w](const QPointer<QWidget>& p) { return p.data() == w; };
-    return std::any_of(answeredWidgets.begin(), answeredWidgets.end(), same);
-  }
-
   QTimer timer;
   std::deque<Handler> handlers;
-  std::vector<QPointer<QWidget>> answeredWidgets;
-  int answered = 0;
+  std::vector<QPointer<QWidget>> answered;
 };
 
-// Processes events until `done` holds or the time runs out.
-inline bool WaitFor(const std::function<bool()>& done, int timeoutMs) {
+inline bool WaitFor(const std::function<bool()>& done, int timeoutMs = 5000) {
   QElapsedTimer t;
   t.start();
   while (!done()) {
     if (t.elapsed() > timeoutMs) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    QApplication::processEvents(QEventLoop::AllEvents, 10);
   }
   return true;
 }
 
-// Fills the save dialog with a path and accepts it; an overwrite question
-// that follows for an existing file is answered by the caller.
-inline ModalAnswerer::Handler AcceptSaveDialog(const QString& path, QString* caption = nullptr,
-                                               QStringList* filters = nullptr, QString* directory = nullptr) {
-  return [=](QWidget* w) {
-    auto* dialog = qobject_cast<QFileDialog*>(w);
-    ASSERT_NE(dialog, nullptr) << "expected the save dialog";
-    if (caption) *caption = dialog->windowTitle();
-    if (filters) *filters = dialog->nameFilters();
-    if (directory) *directory = dialog->directory().absolutePath();
-    auto* edit = dialog->findChild<QLineEdit*>("fileNameEdit");
-    ASSERT_NE(edit, nullptr);
-    edit->setText(path);
-    QMetaObject::invokeMethod(dialog, "accept", Qt::DirectConnection);
-  };
+template <typename T = QWidget>
+T* Find(QObject& window, const char* name) {
+  T* found = window.findChild<T*>(name);
+  EXPECT_NE(found, nullptr) << name;
+  return found;
 }
 
-inline ModalAnswerer::Handler RejectDialog() {
-  return [](QWidget* w) {
-    auto* dialog = qobject_cast<QDialog*>(w);
-    ASSERT_NE(dialog, nullptr);
-    dialog->reject();
-  };
-}
-
-// Presses the Yes button of a question box (the overwrite question).
-inline ModalAnswerer::Handler AnswerYes() {
-  return [](QWidget* w) {
-    auto* box = qobject_cast<QMessageBox*>(w);
-    ASSERT_NE(box, nullptr);
-    box->button(QMessageBox::Yes)->click();
-  };
-}
-
-// Gives the form of a window: tests read widgets by their object names.
-inline QAction* ActionOf(MainWindow& w, const char* name) { return w.findChild<QAction*>(name); }
-template <typename T>
-T* WidgetOf(MainWindow& w, const char* name) {
-  return w.findChild<T*>(name);
-}
+// One lds-sim; its path is the terminal it announced. Through setpriv it
+// ends with this process even if a test aborts.
+struct Sim {
+  explicit Sim(const QStringList& args) {
+    proc.start("/usr/bin/setpriv", QStringList{"--pdeathsig", "TERM", LDS_SIM_PATH} + args);
+    if (proc.waitForStarted(5000) && proc.waitForReadyRead(5000)) path = QString(proc.readLine()).trimmed();
+  }
+  ~Sim() {
+    proc.terminate();
+    proc.waitForFinished(5000);
+  }
+  QProcess proc;
+  QString path;
+};
 
 }  // namespace apptest

@@ -49,7 +49,7 @@ const char* SimUsage() {
          "  --seed N               seed of the distance noise and the junk bytes (default 1)\n"
          "  --noise MM             standard deviation of the distance noise, 0 to 2000 mm\n"
          "                         (default 3); it is clipped at 10/3 of that value\n"
-         "  --marker FILE          draw a marker at 170 to 190 degrees that stands at 1 m in\n"
+         "  --marker FILE          draw a marker at 140 to 160 degrees that stands at 1 m in\n"
          "                         even and at 2 m in odd revolutions, and append a line\n"
          "                         \"REVOLUTION NS\" to FILE when the packet that completes\n"
          "                         a revolution is written (NS: CLOCK_MONOTONIC nanoseconds)\n"

@@ -50,8 +50,8 @@ class ScanGenerator {
   // revolutions and kMarkerOddMm in odd ones, so that each revolution can be
   // told from the one before on the screen.
   void SetMarker(bool on) { marker_ = on; }
-  static constexpr double kMarkerFromDeg = 170.0;
-  static constexpr double kMarkerToDeg = 190.0;
+  static constexpr double kMarkerFromDeg = 140.0;
+  static constexpr double kMarkerToDeg = 160.0;
   static constexpr double kMarkerEvenMm = 1000.0;
   static constexpr double kMarkerOddMm = 2000.0;
   // Whole revolutions completed by the time point 11 of packet `index` is

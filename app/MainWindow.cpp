@@ -34,7 +34,7 @@ struct LabelTexts {
 
 // Speed and timestamp change with every packet, but nobody reads them faster
 // than the frames come: between frames they are shown at most this often.
-constexpr int64_t kLabelRefreshMs = 100;
+constexpr int64_t kLabelRefreshMs = 250;
 
 int64_t MonotonicMs() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())

@@ -1,10 +1,6 @@
 #pragma once
 
-// Helpers shared by the device-link tests: building wire frames and waiting
-// for a condition without fixed sleeps.
-#include <dirent.h>
-
-#include <array>
+// Wire frames for the device-link tests, and a wait without fixed sleeps.
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -15,73 +11,38 @@
 
 namespace linktest {
 
-struct PacketFields {
-  uint16_t speed = 3600;  // degrees per second
-  uint16_t startAngle = 0;
-  uint16_t endAngle = 1100;
-  uint16_t timestamp = 0;
-  std::array<uint16_t, 12> distances{};
-  std::array<uint8_t, 12> intensities{};
-};
-
-inline std::vector<uint8_t> MakePacket(const PacketFields& s) {
+// A measurement packet whose twelve points carry distances first, first+1, ...
+// and intensities 10, 11, ...; angles in hundredths of a degree.
+inline std::vector<uint8_t> Packet(uint16_t first, uint16_t start = 0, uint16_t end = 1100, uint16_t speed = 3600,
+                                   uint16_t stamp = 0) {
   std::vector<uint8_t> p(kx::kPacketSize, 0);
   p[0] = kx::kPacketHeader;
   p[1] = kx::kPacketVerLen;
-  kx::WriteU16(&p[kx::kOffSpeed], s.speed);
-  kx::WriteU16(&p[kx::kOffStartAngle], s.startAngle);
+  kx::WriteU16(&p[kx::kOffSpeed], speed);
+  kx::WriteU16(&p[kx::kOffStartAngle], start);
   for (int k = 0; k < 12; ++k) {
-    kx::WriteU16(&p[kx::kOffPoints + 3 * k], s.distances[k]);
-    p[kx::kOffPoints + 3 * k + 2] = s.intensities[k];
+    kx::WriteU16(&p[kx::kOffPoints + 3 * k], static_cast<uint16_t>(first + k));
+    p[kx::kOffPoints + 3 * k + 2] = static_cast<uint8_t>(10 + k);
   }
-  kx::WriteU16(&p[kx::kOffEndAngle], s.endAngle);
-  kx::WriteU16(&p[kx::kOffTimestamp], s.timestamp);
+  kx::WriteU16(&p[kx::kOffEndAngle], end);
+  kx::WriteU16(&p[kx::kOffTimestamp], stamp);
   p[kx::kOffCrc] = kx::Crc8(p.data(), kx::kPacketSize - 1);
   return p;
 }
 
-// A packet whose points carry distances base, base+1, ... so that packets can
-// be told apart after decoding.
-inline std::vector<uint8_t> MakeNumberedPacket(uint16_t base, uint16_t timestamp = 0) {
-  PacketFields s;
-  s.timestamp = timestamp;
-  for (int k = 0; k < 12; ++k) {
-    s.distances[k] = static_cast<uint16_t>(base + k);
-    s.intensities[k] = static_cast<uint8_t>(k * 20);
-  }
-  return MakePacket(s);
-}
-
-inline void Append(std::vector<uint8_t>& to, const std::vector<uint8_t>& bytes) {
-  to.insert(to.end(), bytes.begin(), bytes.end());
+inline std::vector<uint8_t> operator+(std::vector<uint8_t> a, const std::vector<uint8_t>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
 }
 
 inline bool WaitFor(const std::function<bool()>& condition,
-                    std::chrono::milliseconds timeout = std::chrono::milliseconds(3000)) {
-  auto deadline = std::chrono::steady_clock::now() + timeout;
+                    std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
   while (!condition()) {
     if (std::chrono::steady_clock::now() > deadline) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   return true;
-}
-
-// Threads of this process. Sanitizer runtimes start a helper thread with the
-// first thread the program creates, so one thread is started and joined first
-// to keep that helper out of the comparisons.
-inline int ThreadCount() {
-  static const bool warmedUp = [] {
-    std::thread([] {}).join();
-    return true;
-  }();
-  (void)warmedUp;
-  int count = 0;
-  if (DIR* dir = opendir("/proc/self/task")) {
-    while (dirent* entry = readdir(dir))
-      if (entry->d_name[0] != '.') ++count;
-    closedir(dir);
-  }
-  return count;
 }
 
 }  // namespace linktest

@@ -69,6 +69,9 @@ Bytes WithCrc(Bytes frame) {
 }  // namespace
 
 TEST(Decoder, StreamsDecodeTheSameWhereverTheyAreCut) {
+  // Both checks against values worked out apart from our code, as the tables below build on them.
+  const auto* digits = reinterpret_cast<const uint8_t*>("123456789");
+  EXPECT_EQ(std::make_pair(kx::Crc8(digits, 9), kx::Crc32Words(digits, 9)), std::make_pair(uint8_t{0xC3}, 0xAFF19057u));
   const Bytes sum = {0x5A, 0x06, 0x11, 0x20, 0x30, 0xC1};  // type 0x11, additive checksum
   Bytes covered = Bytes{0x5A, 0xC8} + Packet(0) + Packet(12) + Packet(24) + Packet(36);
   covered.resize(200, 0xEE);

@@ -204,10 +204,9 @@ TEST(Road, FromTheDeviceToFramesAndBack) {
   EXPECT_FALSE(protocol.Connect(fresh.SlavePath(), 230400));  // already connected
   ASSERT_TRUE(protocol.EnableLidar());
 
-  // Three revolutions and a packet, of 50 packets each: packet j holds slots 12j
-  // to 12j + 11 at distances 1000 + slot, its angles sent 0.6 degrees early and
-  // put right by the offset (packet 0 thus runs across 0 degrees). They come in
-  // groups of one to three, junk before every fourth group; packet 70 is corrupted.
+  // Three turns and a packet, 50 packets a turn: packet j holds slots 12j to 12j + 11 at 1000 + slot mm,
+  // its angles sent 0.6 degrees early and put right by the offset, so packet 0 runs across 0 degrees.
+  // Groups of one to three packets, junk before every fourth group; packet 70 arrives corrupted.
   protocol.SetAngleOffset(0.6f);
   ScanFilter filter;
   FrameAssembler assembler(filter);

@@ -42,9 +42,9 @@ TEST(Scan, PerPointFilter) {
     const KXScanPoint out = filter.FilterPoint({10.0f + i, distances[i], 100});
     EXPECT_EQ(out, (i < 11 ? KXScanPoint{} : KXScanPoint{6.0f + i, 1000, 100})) << "input " << i;
   }
-  // Five distances, the centre's after spike removal: a hole, a step, exactly 50 above both sides.
+  // Five distances, the centre's after spike removal: a hole, a step, a rise of exactly 50.
   const uint16_t spikes[][6] = {
-      {1000, 1000, 500, 1000, 1000, 0}, {1000, 1000, 2000, 1990, 1990, 2000}, {1000, 1000, 1050, 1000, 1000, 1050}};
+      {1000, 1000, 500, 1000, 1000, 0}, {1000, 1000, 2000, 3000, 3000, 2000}, {1000, 1000, 1050, 950, 950, 1050}};
   for (const auto& c : spikes) {
     ScanFilter f;
     for (int i = 0; i < 4; ++i) f.RemoveSpike({1.0f, c[i], 9});
@@ -111,11 +111,13 @@ TEST(Scan, AssemblerFilingClearingAndRevolutions) {
   const auto back = assembler.Step({{90, 3000, 5}}, plain, false);
   EXPECT_EQ(std::make_tuple(back.anomaly, back.lastEndAngle, back.endAngle, back.csvRows.size()),
             std::make_tuple(Anomaly::AbnormalAngleChange, 120.0f, 90.0f, size_t{0}));
-  // Forward again: the slots after the last end up to the new end are cleared.
-  EXPECT_EQ(assembler.Step({{108, 4000, 5}}, plain, true).csvRows.size(), 1u);
+  // Forward again, its point held back by the per-point filter: clearing reaches the new end too.
+  ScanSettings held = plain;
+  held.enableAlgoFilter = true;
+  EXPECT_EQ(assembler.Step({{108, 4000, 5}}, held, true).csvRows.size(), 0u);
   std::vector<int> around;
   for (int slot : {149, 150, 151, 179, 180, 181}) around.push_back(assembler.Slots()[slot].distance);
-  EXPECT_EQ(around, (std::vector<int>{1000, 3000, 0, 0, 4000, 1000}));
+  EXPECT_EQ(around, (std::vector<int>{1000, 3000, 0, 0, 0, 1000}));
 
   for (int i = 0; i < 100; ++i) ASSERT_EQ(assembler.Step({}, plain, true).outcome, Outcome::Idle) << i;
   EXPECT_EQ(assembler.Step({}, plain, true).outcome, Outcome::IdleTimeout);

@@ -1,17 +1,16 @@
 #pragma once
 
-// A real pseudo-terminal pair for tests: the slave path is opened by the code
-// under test as a serial port; the test plays the device on the master side.
-#include <fcntl.h>
+// A real pseudo-terminal pair: the code under test opens the slave path as its
+// serial port, and the test plays the device on the master side.
 #include <poll.h>
 #include <pty.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 class PtyPair {
@@ -20,66 +19,41 @@ class PtyPair {
     char name[256] = {};
     if (openpty(&master_, &slave_, name, nullptr, nullptr) != 0) throw std::runtime_error("openpty failed");
     slavePath_ = name;
-    termios tio{};
-    tcgetattr(slave_, &tio);
-    cfmakeraw(&tio);
-    tcsetattr(slave_, TCSANOW, &tio);
+    termios tio{};  // raw bytes both ways (the settings belong to the slave side)
     tcgetattr(master_, &tio);
     cfmakeraw(&tio);
     tcsetattr(master_, TCSANOW, &tio);
   }
-  ~PtyPair() {
-    CloseMaster();
-    if (slave_ >= 0) close(slave_);
-  }
+  // Our copy of the slave stays open, so that closing the port is no hang-up.
+  ~PtyPair() { close(slave_), CloseMaster(); }
   PtyPair(const PtyPair&) = delete;
-  PtyPair& operator=(const PtyPair&) = delete;
 
   const std::string& SlavePath() const { return slavePath_; }
-  int MasterFd() const { return master_; }
-
-  // Closing our copy of the slave makes the master see a hang-up once the
-  // code under test closes its own; keep it until then by default.
-  void CloseSlaveKeeper() {
-    if (slave_ >= 0) close(slave_);
-    slave_ = -1;
-  }
-  // Hang up the device side: reads on the slave then fail.
-  void CloseMaster() {
-    if (master_ >= 0) close(master_);
-    master_ = -1;
-  }
+  // Hangs up the device side: reads on the slave fail from then on.
+  void CloseMaster() { close(std::exchange(master_, -1)); }
 
   void Write(const void* data, size_t size) {
-    const auto* p = static_cast<const uint8_t*>(data);
-    while (size > 0) {
-      ssize_t n = ::write(master_, p, size);
-      if (n < 0) throw std::runtime_error("write to pty master failed");
-      p += n;
-      size -= static_cast<size_t>(n);
-    }
+    if (::write(master_, data, size) != static_cast<ssize_t>(size)) throw std::runtime_error("pty write failed");
   }
   void Write(const std::vector<uint8_t>& bytes) { Write(bytes.data(), bytes.size()); }
 
-  // Reads what the code under test wrote, until `count` bytes or the timeout.
+  // What the code under test wrote: `count` bytes, or fewer at the timeout.
   std::vector<uint8_t> Read(size_t count, std::chrono::milliseconds timeout) {
-    std::vector<uint8_t> out;
-    auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (out.size() < count) {
-      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-      if (left.count() <= 0) break;
+    std::vector<uint8_t> out(count);
+    size_t got = 0;
+    for (auto end = std::chrono::steady_clock::now() + timeout; got < count;) {
       pollfd pfd{master_, POLLIN, 0};
-      if (poll(&pfd, 1, static_cast<int>(left.count())) <= 0) break;
-      uint8_t buf[512];
-      ssize_t n = ::read(master_, buf, std::min(sizeof buf, count - out.size()));
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+      if (left.count() <= 0 || poll(&pfd, 1, static_cast<int>(left.count())) <= 0) break;
+      const ssize_t n = ::read(master_, out.data() + got, count - got);
       if (n <= 0) break;
-      out.insert(out.end(), buf, buf + n);
+      got += static_cast<size_t>(n);
     }
+    out.resize(got);
     return out;
   }
 
  private:
-  int master_ = -1;
-  int slave_ = -1;
+  int master_ = -1, slave_ = -1;
   std::string slavePath_;
 };

@@ -3,6 +3,11 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
+#include <set>
+#include <utility>
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -31,15 +36,17 @@ std::string RecordUsage() {
          "                  [--edge-filter] [--angle-offset DEG]\n"
          "\n"
          "Records a rotating laser distance sensor without a window: connects, sends the\n"
-         "start command, records until the limit or Ctrl-C (SIGINT/SIGTERM), then sends\n"
-         "the stop command and disconnects.\n"
+         "start command, records until the limit, Ctrl-C (SIGINT, SIGTERM, SIGHUP) or a\n"
+         "closed output pipe, then sends the stop command and disconnects.\n"
          "\n"
          "  --port PATH         serial device, e.g. /dev/ttyUSB0 (required)\n"
          "  --baud N            baud rate (default 230400; 115200, 230400 or 460800)\n"
          "  --seconds N         stop after N seconds (may be fractional)\n"
-         "  --revolutions N     stop after N completed revolutions\n"
+         "  --revolutions N     record N complete revolutions; the partial first one is\n"
+         "                      left out of every file\n"
          "  --csv FILE          append the header \"angle,dist,intensity\" and one row per\n"
          "                      filed point, as the window records them\n"
+         "                      (each output needs a file of its own)\n"
          "  --raw FILE          append every received byte unchanged (lds-sim --replay\n"
          "                      plays it back)\n"
          "  --pcd DIR           write each completed revolution as DIR/rev_NNNNNN.pcd\n"
@@ -54,13 +61,15 @@ std::string RecordUsage() {
          "  --angle-offset DEG  degrees added to every angle, -360 to 360 (default 0)\n"
          "  --help              show this text\n"
          "\n"
-         "Exit status: 0 success, 1 port, sensor or write failure, 2 bad arguments.\n";
+         "Exit status: 0 success, 1 port, sensor or write failure (a closed output pipe\n"
+         "included), 2 bad arguments. A run that records nothing leaves no new file.\n";
 }
 
 ParseOutcome ParseRecordArgs(const std::vector<std::string>& args, RecordOptions& options, std::string& error) {
   options = RecordOptions{};
   bool haveSeconds = false;
   bool haveRevolutions = false;
+  std::set<std::string> seen;
   for (size_t i = 0; i < args.size(); ++i) {
     std::string name = args[i];
     std::string value;
@@ -93,9 +102,13 @@ ParseOutcome ParseRecordArgs(const std::vector<std::string>& args, RecordOptions
     };
 
     std::string text;
-    if (name == "--help" || name == "-h") {
-      return ParseOutcome::Help;
-    } else if (name == "--port") {
+    if (name == "--help" || name == "-h") return ParseOutcome::Help;
+    // A second value would silently replace the first.
+    if (name.rfind("--", 0) == 0 && !seen.insert(name).second) {
+      error = "option " + name + " given twice";
+      return ParseOutcome::Error;
+    }
+    if (name == "--port") {
       if (!takeValue(options.port)) return ParseOutcome::Error;
       if (options.port.empty()) {
         error = "--port needs a device path";
@@ -104,8 +117,8 @@ ParseOutcome ParseRecordArgs(const std::vector<std::string>& args, RecordOptions
     } else if (name == "--baud") {
       long baud = 0;
       if (!takeValue(text)) return ParseOutcome::Error;
-      if (!ParseLong(text, baud) || baud <= 0 || baud > 4000000) {
-        error = "--baud needs a positive whole number, not \"" + text + "\"";
+      if (!ParseLong(text, baud) || (baud != 115200 && baud != 230400 && baud != 460800)) {
+        error = "--baud must be 115200, 230400 or 460800, not \"" + text + "\"";
         return ParseOutcome::Error;
       }
       options.baud = static_cast<int>(baud);
@@ -162,6 +175,23 @@ ParseOutcome ParseRecordArgs(const std::vector<std::string>& args, RecordOptions
   if (haveSeconds && haveRevolutions) {
     error = "--seconds and --revolutions cannot be combined";
     return ParseOutcome::Error;
+  }
+  // Two outputs in one file would interleave their contents: compared by
+  // the path they resolve to and, for existing files, by identity.
+  const std::pair<const char*, const std::string*> outputs[] = {
+      {"--csv", &options.csvPath}, {"--raw", &options.rawPath}, {"--pcd", &options.pcdDir}};
+  for (size_t a = 0; a < 3; ++a) {
+    for (size_t b = a + 1; b < 3; ++b) {
+      const std::string& pa = *outputs[a].second;
+      const std::string& pb = *outputs[b].second;
+      if (pa.empty() || pb.empty()) continue;
+      std::error_code ec;
+      if (fs::weakly_canonical(fs::absolute(pa, ec), ec) == fs::weakly_canonical(fs::absolute(pb, ec), ec) ||
+          fs::equivalent(pa, pb, ec)) {
+        error = std::string(outputs[a].first) + " and " + outputs[b].first + " name the same file " + pa;
+        return ParseOutcome::Error;
+      }
+    }
   }
   return ParseOutcome::Ok;
 }

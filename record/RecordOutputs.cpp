@@ -2,16 +2,20 @@
 
 #include <fcntl.h>
 #include <pcl/io/pcd_io.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <QTextStream>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <system_error>
+
+#include "protocol/KXPacket.h"
 
 namespace fs = std::filesystem;
 
@@ -33,6 +37,16 @@ bool WriteAll(int fd, const char* data, size_t size) {
   return true;
 }
 
+// Opens for appending, creating the file when needed; `created` says whether
+// this call made it.
+int OpenForAppend(const std::string& path, bool& created) {
+  const int flags = O_WRONLY | O_APPEND | O_CLOEXEC;
+  int fd = ::open(path.c_str(), flags | O_CREAT | O_EXCL, 0644);
+  created = fd >= 0;
+  if (fd < 0 && errno == EEXIST) fd = ::open(path.c_str(), flags);
+  return fd;
+}
+
 }  // namespace
 
 CsvRecorder::~CsvRecorder() {
@@ -41,7 +55,7 @@ CsvRecorder::~CsvRecorder() {
 
 bool CsvRecorder::Open(const std::string& filePath, std::string& error) {
   path = filePath;
-  fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  fd = OpenForAppend(path, created);
   if (fd < 0) {
     error = "cannot open CSV file " + path + ": " + std::strerror(errno);
     return false;
@@ -69,12 +83,17 @@ bool CsvRecorder::WriteText(const QString& text, std::string& error) {
   return false;
 }
 
-bool CsvRecorder::WriteHeader(std::string& error) { return WriteText(QStringLiteral("angle,dist,intensity\n"), error); }
-
 bool CsvRecorder::WriteRows(const std::vector<KXScanPoint>& rows, std::string& error) {
   if (failed) return false;
   if (rows.empty()) return true;
-  return WriteText(FormatRows(rows), error);
+  const QString text = FormatRows(rows);
+  if (headerWritten) return WriteText(text, error);
+  headerWritten = true;
+  return WriteText(QStringLiteral("angle,dist,intensity\n") + text, error);
+}
+
+void CsvRecorder::RemoveIfUnused() {
+  if (created && !headerWritten) ::unlink(path.c_str());
 }
 
 bool CsvRecorder::Close(std::string& error) {
@@ -105,23 +124,136 @@ RawRecorder::~RawRecorder() {
 
 bool RawRecorder::Open(const std::string& filePath, std::string& error) {
   path = filePath;
-  fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  fd = OpenForAppend(path, created);
   if (fd < 0) {
     error = "cannot open raw file " + path + ": " + std::strerror(errno);
     return false;
+  }
+  // Our own open file: a pipe or FIFO behind it then never blocks a write.
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+  return true;
+}
+
+bool RawRecorder::Fail(const std::string& what, std::string& error) {
+  failed = true;
+  error = what;
+  return false;
+}
+
+bool RawRecorder::Pump(std::string& error) {
+  while (head < queued.size()) {
+    const ssize_t n = ::write(fd, queued.data() + head, queued.size() - head);
+    if (n > 0) {
+      head += static_cast<size_t>(n);
+      written += static_cast<uint64_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno == EAGAIN) break;
+    if (n == 0) errno = ENOSPC;
+    return Fail("writing raw file " + path + " failed: " + std::strerror(errno), error);
+  }
+  if (head == queued.size()) {
+    queued.clear();
+    head = 0;
+  } else if (head > kMaxQueued) {
+    queued.erase(queued.begin(), queued.begin() + static_cast<std::ptrdiff_t>(head));
+    head = 0;
   }
   return true;
 }
 
 bool RawRecorder::Write(const std::vector<uint8_t>& bytes, std::string& error) {
   if (failed || fd < 0) return false;
-  if (WriteAll(fd, reinterpret_cast<const char*>(bytes.data()), bytes.size())) {
-    written += bytes.size();
-    return true;
+  queued.insert(queued.end(), bytes.begin(), bytes.end());
+  if (!Pump(error)) return false;
+  if (Queued() > kMaxQueued)
+    return Fail("the raw file " + path + " does not take the bytes as fast as they arrive (" +
+                    std::to_string(Queued()) + " bytes waiting)",
+                error);
+  return true;
+}
+
+bool RawRecorder::Drain(int waitMs, const std::function<bool()>& stop, std::string& error) {
+  if (failed || fd < 0) return false;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
+  while (Pump(error) && Queued() > 0) {
+    if (std::chrono::steady_clock::now() >= deadline || stop())
+      return Fail(
+          "the last " + std::to_string(Queued()) + " bytes could not be written to the raw file " + path + " in time",
+          error);
+    pollfd out{fd, POLLOUT, 0};
+    ::poll(&out, 1, 20);
   }
-  failed = true;
-  error = "writing raw file " + path + " failed: " + std::strerror(errno);
-  return false;
+  return !failed;
+}
+
+void RawRecorder::RemoveIfUnused() {
+  if (created && written == 0) ::unlink(path.c_str());
+}
+
+bool RawRevolutionCut::Wraps(const uint8_t* p) {
+  auto angle = [this, p](size_t offset) {
+    float a = static_cast<float>(kx::ReadU16(p + offset)) / 100.0f + angleOffset;
+    return std::fmod(std::fmod(a, 360.0f) + 360.0f, 360.0f);
+  };
+  const float start = angle(kx::kOffStartAngle);
+  const float end = angle(kx::kOffEndAngle);
+  const bool wraps = end < start || (lastEnd >= 0.0f && start < lastEnd - 180.0f);
+  lastEnd = end;
+  return wraps;
+}
+
+void RawRevolutionCut::Feed(const uint8_t* data, size_t size, std::vector<uint8_t>& out) {
+  if (state == State::After) return;
+  held.insert(held.end(), data, data + size);
+  size_t cutEnd = 0;  // set when the cut ends in this call
+  while (scan + 2 <= held.size() && cutEnd == 0) {
+    const uint8_t* p = held.data() + scan;
+    if (p[0] != kx::kPacketHeader || p[1] != kx::kPacketVerLen) {
+      ++scan;
+      continue;
+    }
+    if (scan + kx::kPacketSize > held.size()) break;
+    const size_t packet = scan;
+    scan += kx::kPacketSize;
+    if (kx::Crc8(p, kx::kPacketSize - 1) != p[kx::kOffCrc]) continue;
+    const bool wraps = Wraps(p);
+    if (state == State::Before) {
+      if (wraps) {
+        state = State::Inside;
+        wrapCount = 1;
+        const size_t first = lastPacket >= 0 ? static_cast<size_t>(lastPacket) : packet;
+        held.erase(held.begin(), held.begin() + static_cast<std::ptrdiff_t>(first));
+        scan -= first;
+      } else {
+        lastPacket = static_cast<long>(packet);
+      }
+    } else if (state == State::Ending) {
+      cutEnd = scan;
+    } else if (wraps && ++wrapCount > revolutions) {
+      state = State::Ending;
+      endingAt = scan;
+    }
+  }
+  if (state == State::Before) {
+    // Only the last packet and what follows it may still be needed.
+    const size_t keep = lastPacket >= 0 ? static_cast<size_t>(lastPacket) : scan;
+    held.erase(held.begin(), held.begin() + static_cast<std::ptrdiff_t>(keep));
+    scan -= keep;
+    if (lastPacket >= 0) lastPacket = 0;
+    return;
+  }
+  // While the closing packet is awaited, what follows the last one waits too.
+  const size_t done = cutEnd > 0 ? cutEnd : state == State::Ending ? endingAt : scan;
+  if (state == State::Ending) endingAt = 0;
+  out.insert(out.end(), held.begin(), held.begin() + static_cast<std::ptrdiff_t>(done));
+  held.erase(held.begin(), held.begin() + static_cast<std::ptrdiff_t>(done));
+  scan -= done;
+  if (cutEnd > 0) {
+    state = State::After;
+    held.clear();
+  }
 }
 
 bool RawRecorder::Close(std::string& error) {
@@ -141,10 +273,15 @@ std::string PcdRecorder::FileName(long number) {
   return name;
 }
 
+void PcdRecorder::RemoveIfUnused() {
+  std::error_code ec;
+  if (created && fs::is_empty(dir, ec)) fs::remove(dir, ec);
+}
+
 bool PcdRecorder::Open(const std::string& directory, std::string& error) {
   dir = directory;
   std::error_code ec;
-  fs::create_directories(dir, ec);
+  created = fs::create_directories(dir, ec);
   if (ec || !fs::is_directory(dir, ec)) {
     error = "cannot create PCD directory " + dir + (ec ? ": " + ec.message() : std::string(": not a directory"));
     return false;

@@ -4,6 +4,7 @@
 
 #include <QString>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -21,12 +22,14 @@
 class CsvRecorder {
  public:
   ~CsvRecorder();
-  // Opens for appending: an existing file keeps its content.
+  // Opens for appending: an existing file keeps its content. The header goes
+  // out with the first rows, so a run that records nothing adds nothing.
   bool Open(const std::string& path, std::string& error);
-  bool WriteHeader(std::string& error);
   bool WriteRows(const std::vector<KXScanPoint>& rows, std::string& error);
   bool Close(std::string& error);
   bool IsOpen() const { return fd >= 0; }
+  // Removes the file if this run created it and wrote nothing to it.
+  void RemoveIfUnused();
 
   // The text of one batch of rows, each ended by a line feed.
   static QString FormatRows(const std::vector<KXScanPoint>& rows);
@@ -37,6 +40,8 @@ class CsvRecorder {
   std::string path;
   int fd = -1;
   bool failed = false;
+  bool created = false;
+  bool headerWritten = false;
 };
 
 // Hands received chunks from the serial I/O thread to the recording thread,
@@ -53,20 +58,65 @@ class RawSpool {
   std::vector<uint8_t> bytes;
 };
 
-// Every received byte, unchanged, appended to a file.
+// Every received byte, unchanged, appended to a file. Writes never wait: a
+// pipe or FIFO that does not take the bytes now keeps them queued, and one
+// that falls more than kMaxQueued bytes behind fails the recording, so that a
+// slow reader can neither hold the recorder up nor make it grow.
 class RawRecorder {
  public:
+  static constexpr size_t kMaxQueued = 256 * 1024;
+
   ~RawRecorder();
   bool Open(const std::string& path, std::string& error);
+  // Queues the bytes and writes what the file takes now.
   bool Write(const std::vector<uint8_t>& bytes, std::string& error);
+  // Waits up to `waitMs` for the queued bytes to go out, or until `stop` holds.
+  bool Drain(int waitMs, const std::function<bool()>& stop, std::string& error);
   bool Close(std::string& error);
+  void RemoveIfUnused();
   uint64_t BytesWritten() const { return written; }
+  size_t Queued() const { return queued.size() - head; }
 
  private:
+  bool Pump(std::string& error);
+  bool Fail(const std::string& what, std::string& error);
+
   std::string path;
   int fd = -1;
   uint64_t written = 0;
   bool failed = false;
+  bool created = false;
+  std::vector<uint8_t> queued;
+  size_t head = 0;  // bytes of `queued` already written
+};
+
+// With --revolutions N, the part of the byte stream that carries revolutions
+// 1 to N, with one whole packet of margin at each end, so that a replay shows
+// the same revolutions: from the packet before the one in which the angle
+// first passes 0 degrees, through the packet after the one in which it passes
+// 0 for the (N+1)th time. Packets are found as the decoder finds them, and
+// their angles carry the same offset.
+class RawRevolutionCut {
+ public:
+  RawRevolutionCut(long revolutions, float angleOffset) : revolutions(revolutions), angleOffset(angleOffset) {}
+  // Appends to `out` the bytes of `data` (and of earlier calls) that belong to the cut.
+  void Feed(const uint8_t* data, size_t size, std::vector<uint8_t>& out);
+  // True once the closing packet has been passed on.
+  bool Done() const { return state == State::After; }
+
+ private:
+  enum class State { Before, Inside, Ending, After };
+  bool Wraps(const uint8_t* packet);
+
+  long revolutions;
+  float angleOffset;
+  State state = State::Before;
+  long wrapCount = 0;
+  float lastEnd = -1.0f;
+  std::vector<uint8_t> held;  // bytes not yet decided
+  size_t scan = 0;            // scanning position in `held`
+  long lastPacket = -1;       // start in `held` of the last good packet, while Before
+  size_t endingAt = 0;        // end in `held` of the packet that ended the last revolution
 };
 
 // One PCD file per completed revolution, DIR/rev_NNNNNN.pcd, binary, with the
@@ -78,10 +128,13 @@ class PcdRecorder {
   bool Open(const std::string& dir, std::string& error);
   bool WriteRevolution(long number, const std::vector<KXScanPoint>& frame, std::string& error);
   static std::string FileName(long number);
+  // Removes the directory if this run created it and it is still empty.
+  void RemoveIfUnused();
 
  private:
   std::string dir;
   bool failed = false;
+  bool created = false;
 };
 
 // The viewer's conversion of a point to metres in the plane z = 0, with the

@@ -24,16 +24,43 @@ bool RecordSession::ProcessBatch(std::vector<KXScanPoint> batch, std::string& er
     anomaly = line.str();
   }
   if (result.outcome == FrameAssembler::Outcome::Dropped) ++counters.droppedBatches;
-  counters.pointsFiled += result.csvRows.size();
-  if (csv && !csv->WriteRows(result.csvRows, error)) return false;
-  if (result.frameReady) {
-    const bool wanted = maxRevolutions <= 0 || counters.revolutions < maxRevolutions;
-    if (!wanted) return true;
+  if (maxRevolutions <= 0) {
+    counters.pointsFiled += result.csvRows.size();
+    if (csv && !csv->WriteRows(result.csvRows, error)) return false;
+    if (!result.frameReady) return true;
     ++counters.revolutions;
     if (pcd) {
       if (!pcd->WriteRevolution(counters.revolutions, result.frame, error)) return false;
       ++counters.revolutionsWritten;
     }
+    return true;
+  }
+
+  // Revolution mode: a backward jump of half a turn or more between two
+  // filed points is where a new revolution begins, as in the assembler.
+  const long wrapsBefore = rowWraps;
+  std::vector<KXScanPoint>& rows = result.csvRows;
+  size_t begin = wrapsBefore >= 1 ? 0 : rows.size();
+  size_t end = wrapsBefore > maxRevolutions ? 0 : rows.size();
+  for (size_t i = 0; i < rows.size() && rowWraps <= maxRevolutions; ++i) {
+    const int slot = FrameAssembler::FilingSlot(rows[i].angle);
+    if (lastRowSlot >= 0 && lastRowSlot - slot >= FrameAssembler::kSlotCount / 2) {
+      if (++rowWraps == 1) begin = i;
+      if (rowWraps > maxRevolutions) end = i;
+    }
+    lastRowSlot = slot;
+  }
+  if (begin < end) {
+    const std::vector<KXScanPoint> kept(rows.begin() + static_cast<std::ptrdiff_t>(begin),
+                                        rows.begin() + static_cast<std::ptrdiff_t>(end));
+    counters.pointsFiled += kept.size();
+    if (csv && !csv->WriteRows(kept, error)) return false;
+  }
+  counters.revolutions = std::min(std::max(rowWraps - 1, 0L), maxRevolutions);
+  // A frame completed before any revolution began is the partial first one.
+  if (result.frameReady && wrapsBefore >= 1 && counters.revolutionsWritten < maxRevolutions && pcd) {
+    if (!pcd->WriteRevolution(counters.revolutionsWritten + 1, result.frame, error)) return false;
+    ++counters.revolutionsWritten;
   }
   return true;
 }

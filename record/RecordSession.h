@@ -22,7 +22,11 @@ class RecordSession {
   };
 
   // The outputs are optional (null when not recorded) and owned by the caller.
-  // `maxRevolutions` > 0 stops PCD files after that many revolutions.
+  // `maxRevolutions` > 0 records that many complete revolutions: the rows
+  // from the first point after the angle first passes 0 degrees up to the
+  // last point before it passes 0 for the (maxRevolutions + 1)th time, and
+  // the frames completed in between. The first, partial revolution and
+  // whatever follows the last are not written.
   RecordSession(const ScanSettings& settings, CsvRecorder* csv, PcdRecorder* pcd, long maxRevolutions = 0);
 
   // Files one batch. False when an output failed; `error` then says why. A
@@ -37,7 +41,7 @@ class RecordSession {
   bool ProcessPoll(std::vector<KXScanPoint> points, std::string& error, std::vector<std::string>& anomalies);
 
   const Counters& Stats() const { return counters; }
-  bool RevolutionLimitReached() const { return maxRevolutions > 0 && counters.revolutions >= maxRevolutions; }
+  bool RevolutionLimitReached() const { return maxRevolutions > 0 && rowWraps > maxRevolutions; }
 
  private:
   ScanSettings settings;
@@ -47,4 +51,6 @@ class RecordSession {
   ScanFilter scanFilter;
   FrameAssembler assembler;
   Counters counters;
+  long rowWraps = 0;     // passes of 0 degrees between consecutive filed points
+  int lastRowSlot = -1;  // slot of the last filed point
 };

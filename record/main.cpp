@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "protocol/KXProtocol.h"
+#include "record/RecordConsole.h"
 #include "record/RecordOptions.h"
 #include "record/RecordOutputs.h"
 #include "record/RecordSession.h"
@@ -30,37 +31,41 @@ constexpr auto kProgressPeriod = std::chrono::milliseconds(250);
 // and every point it drops is a hole in the data.
 constexpr size_t kQueueLimitPoints = 24000;
 
-std::atomic<int> stopSignal{0};
+std::atomic<int> stopSignals{0};  // stop signals received so far
 
-void OnStopSignal(int signal) { stopSignal.store(signal); }
+void OnStopSignal(int) { stopSignals.fetch_add(1); }
 
+// SIGHUP (an ssh session that drops) ends the recording like Ctrl-C; a closed
+// pipe is seen as a failed write rather than a fatal signal.
 void InstallSignalHandlers() {
   struct sigaction action {};
   action.sa_handler = OnStopSignal;
   sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
+  std::signal(SIGPIPE, SIG_IGN);
 }
 
 double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
+// The live progress line on a terminal, through the console so that a
+// stopped terminal never holds the recording up.
 class Progress {
  public:
-  explicit Progress(bool enabled) : enabled(enabled) {}
+  Progress(bool enabled, RecordConsole& console) : enabled(enabled), console(console) {}
   void Show(const std::string& line) {
     if (!enabled) return;
-    std::fprintf(stderr, "\r%s\033[K", line.c_str());
-    std::fflush(stderr);
+    console.Post("\r" + line + "\033[K");
     shown = true;
   }
   // Ends the live line so that a message can follow on a line of its own.
   void Break() {
-    if (shown) std::fputc('\n', stderr);
+    if (shown) console.Post("\n");
     shown = false;
   }
 
  private:
   bool enabled;
+  RecordConsole& console;
   bool shown = false;
 };
 
@@ -78,36 +83,46 @@ int main(int argc, char** argv) {
     std::cerr << "lds-record: " << error << "\n\n" << RecordUsage();
     return 2;
   }
+  InstallSignalHandlers();
 
-  // Open every output before the sensor starts, so that a bad path costs nothing.
+  // Open every output before the sensor starts, so that a bad path costs
+  // nothing; whatever this run created and left empty goes again at the end.
   std::unique_ptr<CsvRecorder> csv;
   std::unique_ptr<RawRecorder> raw;
   std::unique_ptr<PcdRecorder> pcd;
+  auto removeUnused = [&] {
+    if (csv) csv->RemoveIfUnused();
+    if (raw) raw->RemoveIfUnused();
+    if (pcd) pcd->RemoveIfUnused();
+  };
+  auto openFailed = [&] {
+    std::cerr << "lds-record: " << error << '\n';
+    removeUnused();
+    return 1;
+  };
   if (!options.csvPath.empty()) {
     csv = std::make_unique<CsvRecorder>();
-    if (!csv->Open(options.csvPath, error)) {
-      std::cerr << "lds-record: " << error << '\n';
-      return 1;
-    }
+    if (!csv->Open(options.csvPath, error)) return openFailed();
   }
   if (!options.rawPath.empty()) {
     raw = std::make_unique<RawRecorder>();
-    if (!raw->Open(options.rawPath, error)) {
-      std::cerr << "lds-record: " << error << '\n';
-      return 1;
-    }
+    if (!raw->Open(options.rawPath, error)) return openFailed();
   }
   if (!options.pcdDir.empty()) {
     pcd = std::make_unique<PcdRecorder>();
-    if (!pcd->Open(options.pcdDir, error)) {
-      std::cerr << "lds-record: " << error << '\n';
-      return 1;
-    }
+    if (!pcd->Open(options.pcdDir, error)) return openFailed();
   }
 
-  InstallSignalHandlers();
+  // Left behind at exit: its writer may still wait on a stalled reader.
+  RecordConsole& console = *new RecordConsole;
+  if (!console.Start(error)) return openFailed();
   const bool onTerminal = isatty(STDERR_FILENO) == 1;
-  Progress progress(onTerminal);
+  Progress progress(onTerminal, console);
+  auto finish = [&](int status) {
+    removeUnused();
+    console.Finish(1000);
+    return status;
+  };
 
   KXProtocol protocol;
   protocol.SetAngleOffset(options.angleOffset);
@@ -115,23 +130,26 @@ int main(int argc, char** argv) {
   // For --raw every received chunk goes to the spool, from which this thread
   // writes the file; the I/O thread never waits on the disk.
   RawSpool spool;
-  std::vector<uint8_t> chunk;
+  std::vector<uint8_t> chunk, cutBytes;
+  std::unique_ptr<RawRevolutionCut> cut;
+  if (raw && options.revolutions > 0)
+    cut = std::make_unique<RawRevolutionCut>(options.revolutions, options.angleOffset);
   if (raw) protocol.SetRawObserver([&spool](const uint8_t* data, uint32_t size) { spool.Append(data, size); });
 
   if (!protocol.Connect(options.port, options.baud)) {
-    std::cerr << "lds-record: cannot open serial port " << options.port << '\n';
-    return 1;
+    console.Post("lds-record: cannot open serial port " + options.port + "\n");
+    return finish(1);
   }
   if (!options.noStart && !protocol.EnableLidar()) {
-    std::cerr << "lds-record: the sensor on " << options.port << " did not acknowledge the start command\n";
+    console.Post("lds-record: the sensor on " + options.port + " did not acknowledge the start command\n");
     protocol.Disconnect();
-    return 1;
+    return finish(1);
   }
 
   int status = 0;
   auto fail = [&](const std::string& message) {
     progress.Break();
-    std::cerr << "lds-record: " << message << '\n';
+    console.Post("lds-record: " + message + "\n");
     status = 1;
   };
 
@@ -147,7 +165,7 @@ int main(int argc, char** argv) {
     const bool ok = session.ProcessPoll(std::move(batch), error, anomalies);
     for (const std::string& line : anomalies) {
       progress.Break();
-      std::cerr << line << '\n';
+      console.Post(line + "\n");
     }
     if (!ok) fail(error + "; recording stopped");
   };
@@ -156,18 +174,21 @@ int main(int argc, char** argv) {
   auto poll = [&]() {
     if (raw) {
       spool.TakeInto(chunk);
-      if (status == 0 && !raw->Write(chunk, error)) fail(error + "; recording stopped");
+      if (cut) {
+        cutBytes.clear();
+        cut->Feed(chunk.data(), chunk.size(), cutBytes);
+      }
+      if (status == 0 && !raw->Write(cut ? cutBytes : chunk, error)) fail(error + "; recording stopped");
     }
     process(protocol.TakeScanPoints());
   };
-
-  if (csv && !csv->WriteHeader(error)) fail(error + "; recording stopped");
 
   const Clock::time_point start = Clock::now();
   Clock::time_point lastData = start;
   Clock::time_point lastProgress = start;
   uint64_t lastBytes = protocol.GetLinkStats().bytesReceived;
-  while (status == 0 && stopSignal.load() == 0) {
+  int closingPolls = 0;
+  while (status == 0 && stopSignals.load() == 0) {
     poll();
     const Clock::time_point now = Clock::now();
     const KXLinkStats link = protocol.GetLinkStats();
@@ -176,6 +197,10 @@ int main(int argc, char** argv) {
       lastData = now;
     }
     if (status != 0) break;
+    if (console.StdoutClosed()) {
+      fail("standard output was closed; recording stopped");
+      break;
+    }
     if (!protocol.IsConnected()) {
       fail("the serial port " + options.port + " closed unexpectedly; recording stopped");
       break;
@@ -185,7 +210,9 @@ int main(int argc, char** argv) {
       break;
     }
     if (options.seconds > 0.0 && Seconds(now - start) >= options.seconds) break;
-    if (session.RevolutionLimitReached()) break;
+    // The raw cut closes with the packet after the last revolution's end: it
+    // gets up to 300 ms to arrive.
+    if (session.RevolutionLimitReached() && (!cut || cut->Done() || ++closingPolls > 30)) break;
     if (onTerminal && now - lastProgress >= kProgressPeriod) {
       lastProgress = now;
       float rpm = 0.0f;
@@ -206,6 +233,7 @@ int main(int argc, char** argv) {
     std::this_thread::sleep_for(kPollPeriod);
   }
   const double elapsed = Seconds(Clock::now() - start);
+  const int signalsAtEnd = stopSignals.load();
 
   // Stop the sensor while this thread goes on polling: points that arrive
   // during the acknowledgement wait are recorded too.
@@ -216,7 +244,7 @@ int main(int argc, char** argv) {
     }
     if (!stopped.get()) {
       progress.Break();
-      std::cerr << "lds-record: warning: the sensor did not acknowledge the stop command\n";
+      console.Post("lds-record: warning: the sensor did not acknowledge the stop command\n");
     }
   }
   protocol.Disconnect();
@@ -224,6 +252,11 @@ int main(int argc, char** argv) {
   poll();
   protocol.SetRawObserver(nullptr);
 
+  // A slow raw reader gets one second for the rest; another signal ends the wait.
+  if (raw && status == 0 &&
+      !raw->Drain(
+          1000, [&] { return stopSignals.load() != signalsAtEnd; }, error))
+    fail(error + "; what was written is kept");
   if (csv && !csv->Close(error) && status == 0) fail(error);
   if (raw && !raw->Close(error) && status == 0) fail(error);
 
@@ -235,6 +268,14 @@ int main(int argc, char** argv) {
   const uint64_t handled = c.pointsTaken + discarded;
   const uint64_t lost = decoded > handled ? decoded - handled : 0;
   progress.Break();
+  if (lost > 0) {
+    std::string warning = "lds-record: warning: " + std::to_string(lost) + " received points were not recorded";
+    if (link.droppedPoints > 0)
+      warning += " (" + std::to_string(link.droppedPoints) + " dropped because the recorder fell more than " +
+                 std::to_string(kQueueLimitPoints) + " points behind)";
+    console.Post(warning + "\n");
+  }
+  finish(status);
   std::printf(
       "lds-record: %.1f s, %ld revolutions, %llu points received, %llu points filed, %llu points lost, %llu CRC "
       "errors\n",
@@ -242,12 +283,5 @@ int main(int argc, char** argv) {
       static_cast<unsigned long long>(c.pointsFiled), static_cast<unsigned long long>(lost),
       static_cast<unsigned long long>(link.crcErrors));
   std::fflush(stdout);
-  if (lost > 0) {
-    std::cerr << "lds-record: warning: " << lost << " received points were not recorded";
-    if (link.droppedPoints > 0)
-      std::cerr << " (" << link.droppedPoints << " dropped because the recorder fell more than " << kQueueLimitPoints
-                << " points behind)";
-    std::cerr << '\n';
-  }
   return status;
 }

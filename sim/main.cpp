@@ -77,13 +77,22 @@ void MakeRaw(int fd, int baud) {
 
 // Written through a temporary file and a rename, so that a reader never sees
 // a half-written file.
+// On failure errno says why.
 bool WriteFileAtomically(const std::string& path, const std::string& text) {
   std::string tmp = path + ".tmp";
   FILE* f = std::fopen(tmp.c_str(), "w");
   if (!f) return false;
   bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-  ok = (std::fclose(f) == 0) && ok;
-  return ok && std::rename(tmp.c_str(), path.c_str()) == 0;
+  int saved = errno;
+  if (std::fclose(f) != 0 && ok) {
+    ok = false;
+    saved = errno;
+  }
+  if (ok && std::rename(tmp.c_str(), path.c_str()) == 0) return true;
+  if (ok) saved = errno;
+  unlink(tmp.c_str());
+  errno = saved;
+  return false;
 }
 
 class Simulator {
@@ -106,11 +115,14 @@ class Simulator {
   }
 
   int Run() {
+    if (!opt_.linkPath.empty() && !LinkPathFree()) return 2;
     if (!OpenFiles() || !OpenLine()) return 1;
+    // The counters file is written once before anything is announced: one
+    // that cannot be written fails now, with the reason, not later in silence.
+    if (!opt_.statsFile.empty() && !WriteStats()) return 1;
     // The link exists before the path is announced, so that a caller that
     // waits for the first line can use either.
     if (!opt_.linkPath.empty() && !MakeLink()) return 1;
-    if (!opt_.statsFile.empty()) WriteStats();
     std::printf("%s\n", path_.c_str());
     std::fflush(stdout);
 
@@ -127,15 +139,37 @@ class Simulator {
       std::fprintf(stderr, "lds-sim: cannot write %s: %s\n", opt_.captureFile.c_str(), std::strerror(errno));
       return false;
     }
-    if (!opt_.replayFile.empty() && !(replay_ = std::fopen(opt_.replayFile.c_str(), "rb"))) {
-      std::fprintf(stderr, "lds-sim: cannot read %s: %s\n", opt_.replayFile.c_str(), std::strerror(errno));
-      return false;
+    if (!opt_.replayFile.empty()) {
+      // A directory opens like a file and only fails at the first read.
+      struct stat st {};
+      replay_ = std::fopen(opt_.replayFile.c_str(), "rb");
+      if (replay_ && fstat(fileno(replay_), &st) == 0 && S_ISDIR(st.st_mode)) errno = EISDIR;
+      if (!replay_ || S_ISDIR(st.st_mode)) {
+        std::fprintf(stderr, "lds-sim: cannot read %s: %s\n", opt_.replayFile.c_str(), std::strerror(errno));
+        return false;
+      }
     }
     if (!opt_.markerLog.empty() && !(marker_ = std::fopen(opt_.markerLog.c_str(), "w"))) {
       std::fprintf(stderr, "lds-sim: cannot write %s: %s\n", opt_.markerLog.c_str(), std::strerror(errno));
       return false;
     }
     return true;
+  }
+
+  // The link path may hold nothing, or a link that an earlier lds-sim left
+  // behind: one to a pseudo-terminal that no longer exists. Anything else,
+  // a device link among them, belongs to someone else and is kept.
+  bool LinkPathFree() {
+    struct stat st {};
+    if (lstat(opt_.linkPath.c_str(), &st) != 0) return true;
+    char target[512] = {};
+    const ssize_t n = S_ISLNK(st.st_mode) ? readlink(opt_.linkPath.c_str(), target, sizeof target - 1) : -1;
+    if (n > 0 && std::strncmp(target, "/dev/pts/", 9) == 0 && stat(target, &st) != 0 && errno == ENOENT) return true;
+    std::fprintf(stderr,
+                 "lds-sim: %s already exists; not replacing it (only a link that lds-sim left to a pseudo-terminal "
+                 "that is gone is replaced)\n",
+                 opt_.linkPath.c_str());
+    return false;
   }
 
   bool OpenLine() {
@@ -169,11 +203,6 @@ class Simulator {
   }
 
   bool MakeLink() {
-    struct stat st {};
-    if (lstat(opt_.linkPath.c_str(), &st) == 0 && !S_ISLNK(st.st_mode)) {
-      std::fprintf(stderr, "lds-sim: %s exists and is not a symbolic link; not replacing it\n", opt_.linkPath.c_str());
-      return false;
-    }
     // A stale link from an earlier run is replaced in one step.
     std::string tmp = opt_.linkPath + ".tmp" + std::to_string(getpid());
     unlink(tmp.c_str());
@@ -371,11 +400,12 @@ class Simulator {
     return true;
   }
 
-  void WriteStats() {
-    if (!WriteFileAtomically(opt_.statsFile, sim::FormatStatsFile(stats_)) && !statsWarned_) {
-      std::fprintf(stderr, "lds-sim: cannot write %s\n", opt_.statsFile.c_str());
-      statsWarned_ = true;
-    }
+  bool WriteStats() {
+    if (WriteFileAtomically(opt_.statsFile, sim::FormatStatsFile(stats_))) return true;
+    if (!statsWarned_)
+      std::fprintf(stderr, "lds-sim: cannot write %s: %s\n", opt_.statsFile.c_str(), std::strerror(errno));
+    statsWarned_ = true;
+    return false;
   }
 
   // A capture that misses bytes would mislead whoever replays it.

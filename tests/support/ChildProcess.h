@@ -40,8 +40,9 @@ inline bool WaitFor(const std::function<bool()>& condition, std::chrono::millise
 class ChildProcess {
  public:
   // argv[0] is the program's path. `fileSizeLimit` > 0 caps the size of every
-  // file the child writes (writes beyond it fail with EFBIG).
-  explicit ChildProcess(const std::vector<std::string>& argv, long fileSizeLimit = 0) {
+  // file the child writes (writes beyond it fail with EFBIG). `stdoutFd` >= 0
+  // gives the child that descriptor (a pipe, say) as standard output instead.
+  explicit ChildProcess(const std::vector<std::string>& argv, long fileSizeLimit = 0, int stdoutFd = -1) {
     out_ = TempFile();
     err_ = TempFile();
     // Everything the child needs is prepared before fork: only
@@ -52,7 +53,7 @@ class ChildProcess {
     pid_ = fork();
     if (pid_ < 0) throw std::runtime_error("fork failed");
     if (pid_ == 0) {
-      dup2(out_, STDOUT_FILENO);
+      dup2(stdoutFd >= 0 ? stdoutFd : out_, STDOUT_FILENO);
       dup2(err_, STDERR_FILENO);
       if (fileSizeLimit > 0) {
         rlimit limit{static_cast<rlim_t>(fileSizeLimit), static_cast<rlim_t>(fileSizeLimit)};

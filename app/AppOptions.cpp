@@ -1,13 +1,18 @@
 #include "app/AppOptions.h"
 
 const char* AppUsage() {
-  return "Usage: lds-tool [--port PATH] [--baud 115200|230400|460800] [--connect]\n"
+  return "Usage: lds-tool [--port PATH] [--baud 115200|230400|460800] [--connect] [--lang zh|en]\n"
          "Shows a rotating laser distance sensor's revolutions in a window.\n"
          "\n"
          "  --port PATH   fill the serial port box with PATH (any device path)\n"
          "  --baud N      choose the baud rate: 115200, 230400 (default) or 460800\n"
          "  --connect     connect to the port as soon as the window shows\n"
+         "  --lang zh|en  interface language: zh (Chinese) or en (English)\n"
          "  --help        show this help\n"
+         "\n"
+         "Without --lang the window speaks the language last chosen in its menu\n"
+         "(显示 → 语言 / Language), else follows the locale: English when the first of\n"
+         "LC_ALL, LC_MESSAGES and LANG that is set starts with \"en\", Chinese otherwise.\n"
          "\n"
          "The window needs a display; lds-record records without one.\n";
 }
@@ -16,6 +21,7 @@ AppOptions ParseAppOptions(const QStringList& args) {
   AppOptions o;
   bool portGiven = false;
   bool baudGiven = false;
+  bool langGiven = false;
   for (int i = 0; i < args.size() && o.error.isEmpty(); ++i) {
     QString name = args[i];
     QString value;
@@ -26,7 +32,7 @@ AppOptions ParseAppOptions(const QStringList& args) {
       name = name.left(eq);
       hasValue = true;
     }
-    const bool takesValue = name == "--port" || name == "--baud";
+    const bool takesValue = name == "--port" || name == "--baud" || name == "--lang";
     if (takesValue && !hasValue) {
       if (i + 1 >= args.size()) {
         o.error = "option " + name + " needs a value";
@@ -51,6 +57,11 @@ AppOptions ParseAppOptions(const QStringList& args) {
       o.baud = value.toInt();
       if (value != "115200" && value != "230400" && value != "460800")
         o.error = "invalid baud rate '" + value + "' (115200, 230400 or 460800)";
+    } else if (name == "--lang") {
+      if (langGiven) o.error = "--lang given twice";
+      langGiven = true;
+      o.language = value;
+      if (value != "zh" && value != "en") o.error = "invalid language '" + value + "' (zh or en)";
     } else {
       o.error = "unknown option '" + args[i] + "'";
     }

@@ -3,13 +3,14 @@
 #include <QString>
 #include <QStringList>
 
-// The window's command line: a port to fill in, its baud rate, and whether to
-// connect at start. Parsed before any window or display exists, so that bad
-// arguments and --help work everywhere.
+// The window's command line: a port to fill in, its baud rate, whether to
+// connect at start, and the interface language. Parsed before any window or
+// display exists, so that bad arguments and --help work everywhere.
 struct AppOptions {
   QString port;
   int baud = 230400;
   bool connect = false;
+  QString language;  // "zh", "en", or empty to follow the saved choice and the locale
   bool help = false;
   QString error;  // set when the arguments cannot be used
 };

@@ -1,5 +1,6 @@
 #include "app/LinkHealth.h"
 
+#include <QCoreApplication>
 #include <cmath>
 
 void LinkHealth::Start(const KXLinkStats& stats, int64_t nowMs) {
@@ -26,7 +27,7 @@ QString LinkHealth::Sample(const KXLinkStats& stats, int64_t nowMs) {
 
 QString LinkHealth::Format(int64_t pointsPerSecond, int64_t packetsPerSecond, uint64_t crcErrors,
                            uint64_t skippedBytes) {
-  return QStringLiteral("%1 点/秒 · %2 包/秒 · CRC错误 %3 · 丢弃字节 %4")
+  return QCoreApplication::translate("LinkHealth", "%1 点/秒 · %2 包/秒 · CRC错误 %3 · 丢弃字节 %4")
       .arg(pointsPerSecond)
       .arg(packetsPerSecond)
       .arg(crcErrors)

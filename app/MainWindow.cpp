@@ -14,6 +14,7 @@
 #include <QTimer>
 #include <chrono>
 
+#include "app/Language.h"
 #include "ui_MainWindow.h"
 
 namespace {
@@ -45,6 +46,7 @@ int64_t MonotonicMs() {
 
 MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui_MainWindow) {
   ui->setupUi(this);
+  AddLanguageMenu(ui->menu, ui->statusbar);
   qRegisterMetaType<std::vector<KXScanPoint>>("std::vector<KXScanPoint>");
   protocol = new KXProtocol();
   // About 1 s at the highest line rate, so a briefly starved worker loses no points.

@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "app/AppOptions.h"
+#include "app/Language.h"
 #include "app/MainWindow.h"
 
 namespace {
@@ -53,6 +54,7 @@ int main(int argc, char* argv[]) {
   QApplication app(argc, argv);
   qInstallMessageHandler(nullptr);
   for (const QString& message : HeldMessages()) std::fprintf(stderr, "%s\n", qPrintable(message));
+  const Translators translators(ChooseLanguage(options.language));
   MainWindow window;
   window.setWindowTitle(MainWindow::kWindowTitle);
   if (!options.port.isEmpty()) window.UsePort(options.port, options.baud, options.connect);

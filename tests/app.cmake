@@ -14,6 +14,10 @@ if(LDS_GUI AND TARGET lds_app)
   add_dependencies(app_window_tests lds-tool)
   gtest_discover_tests(app_window_tests DISCOVERY_MODE PRE_TEST PROPERTIES LABELS gui TIMEOUT 120)
 
+  find_package(Qt5 COMPONENTS LinguistTools REQUIRED)
+  add_test(NAME app_untranslated_texts
+           COMMAND sh ${CMAKE_CURRENT_LIST_DIR}/app/untranslated.sh $<TARGET_FILE:Qt5::lupdate> ${PROJECT_SOURCE_DIR})
+
   if(TARGET lds-sim)
     add_subdirectory(${CMAKE_CURRENT_LIST_DIR}/app/e2e ${CMAKE_CURRENT_BINARY_DIR}/app_e2e)
   endif()

@@ -2,13 +2,17 @@
 // commands bound by name, its dialogs and their failures; and the program's
 // command line.
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QInputDialog>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMetaMethod>
+#include <QSettings>
+#include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "app/Language.h"
 #include "tests/app/WindowDriver.h"
 #include "viewer/vtkViewer.h"
 
@@ -47,11 +51,10 @@ TEST_F(WindowTest, StartsWithItsTextsAndDefaults) {
   auto* baud = Find<QComboBox>(window, "baudrateBox");
   for (int i = 0; i < baud->count(); ++i) shown << baud->itemText(i);
   shown << baud->currentText();
-  EXPECT_EQ(
-      shown.join(" "),
-      "文件 保存.csv 显示 设置点云尺寸 设置角度偏移 使能角度矫正[x] 使能滤波[ ] 使能距离补偿[ ] 使能棱边滤波[ ] "
-      "使能水中噪点滤波[ ] 设置距离差极值阈值 设置滤波距离最小值 设置滤波距离最大值 设置滤波信号阈值 旋转方向 转速： "
-      "0 r/min 时间戳： -1 ms 0 m 0 ° 0 连接 115200 230400 460800 230400");
+  EXPECT_EQ(shown.join(" "),
+            "文件 保存.csv 显示 设置点云尺寸 设置角度偏移 使能角度矫正[x] 使能滤波[ ] 使能距离补偿[ ] 使能棱边滤波[ ] "
+            "使能水中噪点滤波[ ] 设置距离差极值阈值 设置滤波距离最小值 设置滤波距离最大值 设置滤波信号阈值 旋转方向  "
+            "语言 / Language 转速： 0 r/min 时间戳： -1 ms 0 m 0 ° 0 连接 115200 230400 460800 230400");
   EXPECT_TRUE(Find<QAction>(window, "counterClockwiseRotationAction")->isChecked());
 
   // Each command slot is bound by name only: a renamed widget would leave it dead.
@@ -138,6 +141,67 @@ TEST_F(WindowTest, CommandsWithoutADeviceOrFileFailAndSaySo) {
   EXPECT_EQ(save->text(), "保存.csv");
 }
 
+// Language choice with its own settings file and locale, both put back after.
+class LanguageTest : public ::testing::Test {
+ protected:
+  void SetUp() override { QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir.path()); }
+  void TearDown() override { qputenv("LC_ALL", savedLocale); }
+  QString Buttons(QWidget* dialog) {
+    QStringList texts;
+    for (QAbstractButton* b : dialog->findChild<QDialogButtonBox*>()->buttons()) texts << b->text();
+    return texts.join(" ");
+  }
+  QTemporaryDir settingsDir;
+  QByteArray savedLocale = qgetenv("LC_ALL");
+  ModalAnswerer answer;
+};
+
+TEST_F(LanguageTest, SaveDialogSpeaksChineseByDefault) {
+  qputenv("LC_ALL", "C.UTF-8");
+  const Translators chosen(ChooseLanguage(QString()));
+  MainWindow window;
+  QString buttons, seen;
+  answer.Then([&](QWidget* w) {
+    buttons = Buttons(w);
+    qobject_cast<QDialog*>(w)->reject();
+  });
+  answer.ThenBox(&seen);
+  Find<QAction>(window, "actionSaveDataCSV")->trigger();
+  EXPECT_EQ(buttons, "保存(&S) 取消");
+}
+
+TEST_F(LanguageTest, EnglishWindowAndTheChoiceOfLanguage) {
+  const Translators english(Language::English);
+  MainWindow window;
+  QStringList shown;
+  for (const char* menu : {"menu_2", "menu", "menu_3", "languageMenu"})
+    for (QAction* a : Find<QMenu>(window, menu)->actions().mid(0, 2)) shown << a->text();
+  for (const char* widget : {"groupBox", "label_3", "connectButton"})
+    shown << Find(window, widget)->property("text").toString() + Find(window, widget)->property("title").toString();
+  shown << LinkHealth::Format(4500, 375, 1, 2);
+  answer.Then([&](QWidget* w) {
+    shown << w->windowTitle() + "|" + qobject_cast<QInputDialog*>(w)->labelText() + "|" + Buttons(w);
+    qobject_cast<QDialog*>(w)->reject();
+  });
+  Find<QAction>(window, "actionSetDiffThr")->trigger();
+  EXPECT_EQ(shown.join("; "),
+            "Save .csv; Set point size; Set angle offset; Clockwise; Counter-clockwise; 中文; English; Connection; "
+            "Speed:; Connect; 4500 points/s · 375 packets/s · CRC errors 1 · skipped bytes 2; "
+            "Set distance-difference threshold|Value|OK Cancel");
+  EXPECT_TRUE(Find<QAction>(window, "actionLanguageEnglish")->isChecked());
+
+  // The menu's choice is saved; --lang wins over it, and it over the locale.
+  qputenv("LC_ALL", "en_GB.UTF-8");
+  EXPECT_EQ(ChooseLanguage(QString()), Language::English);
+  Find<QAction>(window, "actionLanguageChinese")->trigger();
+  EXPECT_EQ(window.statusBar()->currentMessage(), "界面语言：中文（下次启动时生效）");
+  EXPECT_EQ(ChooseLanguage(QString()), Language::Chinese);
+  EXPECT_EQ(ChooseLanguage("en"), Language::English);
+  qputenv("LC_ALL", "C.UTF-8");
+  Find<QAction>(window, "actionLanguageEnglish")->trigger();
+  EXPECT_EQ(ChooseLanguage(QString()), Language::English);
+}
+
 TEST(ProgramTest, CommandLineAndMissingDisplay) {
   const struct {
     QStringList args;
@@ -145,7 +209,8 @@ TEST(ProgramTest, CommandLineAndMissingDisplay) {
     int status;
     QString output;
   } rows[] = {
-      {{"--help"}, false, 0, "Usage: lds-tool"},
+      {{"--help"}, false, 0, "LC_ALL, LC_MESSAGES and LANG that is set starts with \"en\", Chinese otherwise"},
+      {{"--lang", "fr"}, false, 2, "invalid language 'fr' (zh or en)"},
       {{"--bogus"}, false, 2, "unknown option '--bogus'"},
       {{"--baud", "12345", "--port", "/x"}, false, 2, "invalid baud rate '12345'"},
       {{"--port", "/x", "--port", "/y"}, false, 2, "--port given twice"},

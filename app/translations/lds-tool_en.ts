@@ -1,0 +1,272 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="en">
+<context>
+    <name>Language</name>
+    <message>
+        <source>语言 / Language</source>
+        <translation>Language / 语言</translation>
+    </message>
+    <message>
+        <source>无法保存语言选择：%1</source>
+        <translation>Could not save the language choice: %1</translation>
+    </message>
+</context>
+<context>
+    <name>LinkHealth</name>
+    <message>
+        <source>%1 点/秒 · %2 包/秒 · CRC错误 %3 · 丢弃字节 %4</source>
+        <translation>%1 points/s · %2 packets/s · CRC errors %3 · skipped bytes %4</translation>
+    </message>
+</context>
+<context>
+    <name>MainWindow</name>
+    <message>
+        <source>MainWindow</source>
+        <translation>MainWindow</translation>
+    </message>
+    <message>
+        <source>连接</source>
+        <comment>group box title</comment>
+        <translation>Connection</translation>
+    </message>
+    <message>
+        <source>串口</source>
+        <translation>Serial port</translation>
+    </message>
+    <message>
+        <source>刷新</source>
+        <translation>Refresh</translation>
+    </message>
+    <message>
+        <source>波特率</source>
+        <translation>Baud rate</translation>
+    </message>
+    <message>
+        <source>115200</source>
+        <translation>115200</translation>
+    </message>
+    <message>
+        <source>230400</source>
+        <translation>230400</translation>
+    </message>
+    <message>
+        <source>460800</source>
+        <translation>460800</translation>
+    </message>
+    <message>
+        <source>连接</source>
+        <translation>Connect</translation>
+    </message>
+    <message>
+        <source>启动</source>
+        <translation>Start</translation>
+    </message>
+    <message>
+        <source>停止</source>
+        <translation>Stop</translation>
+    </message>
+    <message>
+        <source>信息</source>
+        <translation>Information</translation>
+    </message>
+    <message>
+        <source>转速：</source>
+        <translation>Speed:</translation>
+    </message>
+    <message>
+        <source>0 r/min</source>
+        <translation>0 r/min</translation>
+    </message>
+    <message>
+        <source>时间戳：</source>
+        <translation>Timestamp:</translation>
+    </message>
+    <message>
+        <source>-1 ms</source>
+        <translation>-1 ms</translation>
+    </message>
+    <message>
+        <source>选中距离：</source>
+        <translation>Picked distance:</translation>
+    </message>
+    <message>
+        <source>0 m</source>
+        <translation>0 m</translation>
+    </message>
+    <message>
+        <source>选中角度：</source>
+        <translation>Picked angle:</translation>
+    </message>
+    <message>
+        <source>0 °</source>
+        <translation>0 °</translation>
+    </message>
+    <message>
+        <source>选中信号：</source>
+        <translation>Picked intensity:</translation>
+    </message>
+    <message>
+        <source>0</source>
+        <translation>0</translation>
+    </message>
+    <message>
+        <source>显示</source>
+        <translation>View</translation>
+    </message>
+    <message>
+        <source>旋转方向</source>
+        <translation>Rotation direction</translation>
+    </message>
+    <message>
+        <source>文件</source>
+        <translation>File</translation>
+    </message>
+    <message>
+        <source>设置点云尺寸</source>
+        <translation>Set point size</translation>
+    </message>
+    <message>
+        <source>保存.csv</source>
+        <translation>Save .csv</translation>
+    </message>
+    <message>
+        <source>设置角度偏移</source>
+        <translation>Set angle offset</translation>
+    </message>
+    <message>
+        <source>使能角度矫正</source>
+        <translation>Enable angle calibration</translation>
+    </message>
+    <message>
+        <source>使能滤波</source>
+        <translation>Enable point filter</translation>
+    </message>
+    <message>
+        <source>使能距离补偿</source>
+        <translation>Enable distance correction</translation>
+    </message>
+    <message>
+        <source>使能棱边滤波</source>
+        <translation>Enable edge filter</translation>
+    </message>
+    <message>
+        <source>使能水中噪点滤波</source>
+        <translation>Enable water-noise filter</translation>
+    </message>
+    <message>
+        <source>设置距离差极值阈值</source>
+        <translation>Set distance-difference threshold</translation>
+    </message>
+    <message>
+        <source>设置滤波距离最小值</source>
+        <translation>Set filter minimum distance</translation>
+    </message>
+    <message>
+        <source>设置滤波距离最大值</source>
+        <translation>Set filter maximum distance</translation>
+    </message>
+    <message>
+        <source>设置滤波信号阈值</source>
+        <translation>Set filter intensity threshold</translation>
+    </message>
+    <message>
+        <source>顺时针</source>
+        <translation>Clockwise</translation>
+    </message>
+    <message>
+        <source>逆时针</source>
+        <translation>Counter-clockwise</translation>
+    </message>
+    <message>
+        <source>错误</source>
+        <translation>Error</translation>
+    </message>
+    <message>
+        <source>写入保存文件失败！</source>
+        <translation>Writing to the save file failed!</translation>
+    </message>
+    <message>
+        <source>连接设备失败！</source>
+        <translation>Connecting to the device failed!</translation>
+    </message>
+    <message>
+        <source>断开</source>
+        <translation>Disconnect</translation>
+    </message>
+    <message>
+        <source>成功</source>
+        <translation>Success</translation>
+    </message>
+    <message>
+        <source>启动成功！</source>
+        <translation>Started!</translation>
+    </message>
+    <message>
+        <source>启动失败！</source>
+        <translation>Starting failed!</translation>
+    </message>
+    <message>
+        <source>停止成功！</source>
+        <translation>Stopped!</translation>
+    </message>
+    <message>
+        <source>停止失败！</source>
+        <translation>Stopping failed!</translation>
+    </message>
+    <message>
+        <source>停止保存.csv</source>
+        <translation>Stop saving .csv</translation>
+    </message>
+    <message>
+        <source>Save File</source>
+        <translation>Save File</translation>
+    </message>
+    <message>
+        <source>CSV File (*.csv)</source>
+        <translation>CSV File (*.csv)</translation>
+    </message>
+    <message>
+        <source>提示</source>
+        <translation>Notice</translation>
+    </message>
+    <message>
+        <source>未选择保存路径！</source>
+        <translation>No file chosen to save to!</translation>
+    </message>
+    <message>
+        <source>打开保存文件失败！</source>
+        <translation>Opening the save file failed!</translation>
+    </message>
+    <message>
+        <source>offset(°)</source>
+        <translation>offset(°)</translation>
+    </message>
+    <message>
+        <source>Value</source>
+        <translation>Value</translation>
+    </message>
+    <message>
+        <source>尺寸</source>
+        <translation>Size</translation>
+    </message>
+</context>
+<context>
+    <name>QObject</name>
+    <message>
+        <source>确定</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>取消</source>
+        <translation>Cancel</translation>
+    </message>
+</context>
+<context>
+    <name>vtkViewer</name>
+    <message>
+        <source>Form</source>
+        <translation>Form</translation>
+    </message>
+</context>
+</TS>

@@ -37,7 +37,9 @@ const char* SimUsage() {
          "path as the first line of standard output, answers the start and stop\n"
          "commands and streams measurement packets of a simulated room while started.\n"
          "\n"
-         "  --link PATH            keep a symbolic link PATH to the terminal (removed at exit)\n"
+         "  --link PATH            keep a symbolic link PATH to the terminal (removed at exit);\n"
+         "                         an existing PATH is refused unless it is a link to a\n"
+         "                         terminal that no longer exists\n"
          "  --device PATH          use an existing serial device instead of a new terminal\n"
          "  --ack short|long       acknowledge with 4F 4B (short, default) or 55 AB 0A 42 5A\n"
          "  --no-ack               never acknowledge (a silent sensor)\n"
@@ -70,7 +72,7 @@ const char* SimUsage() {
          "                         packets=, bad_crc=, garbage_bytes=, bytes=, points=, acks=\n"
          "  --help                 show this help\n"
          "\n"
-         "SIGINT and SIGTERM remove the link and exit with status 0. At exit a summary of\n"
+         "SIGINT, SIGTERM and SIGHUP remove the link and exit with status 0. At exit a summary of\n"
          "the counters goes to standard error.\n";
 }
 

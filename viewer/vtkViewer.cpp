@@ -146,6 +146,10 @@ void vtkViewer::InitScene() {
   // widget's OpenGL context crashes. The widget holds renders back until its
   // context exists.
   ui->viewer->setRenderWindow(renderWindow);
+  // The scene covers the whole widget: nothing under it needs painting when
+  // a frame arrives.
+  ui->viewer->setAttribute(Qt::WA_OpaquePaintEvent);
+  setAttribute(Qt::WA_OpaquePaintEvent);
 
   visualizer->setBackgroundColor(0.1, 0.1, 0.1);
   ResetTopDownCamera(*visualizer);

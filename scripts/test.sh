@@ -17,10 +17,20 @@ run_ctest() {  # build-dir [ctest args...]
   xvfb-run -a -s "-screen 0 1280x1024x24" ctest --test-dir "$dir" --output-on-failure -j"$jobs" "$@"
 }
 
+# Size of the tests against the product code, in non-blank lines of C++.
+test_share() {
+  local code tests
+  code=$(git -C "$here" ls-files -- serial protocol scan viewer app sim record | grep -E '\.(cpp|h)$' |
+    (cd "$here" && xargs cat) | grep -cv '^[[:space:]]*$')
+  tests=$(git -C "$here" ls-files -- tests | grep -E '\.(cpp|h)$' | (cd "$here" && xargs cat) | grep -cv '^[[:space:]]*$')
+  LC_ALL=C awk -v t="$tests" -v c="$code" 'BEGIN { printf "tests/code = %.2f (%d / %d lines)\n", t / c, t, c }'
+}
+
 echo "== Tests (RelWithDebInfo)"
 run_ctest "$here/build"
 
 if [ "${LDS_QUICK:-0}" = "1" ]; then
+  test_share
   exit 0
 fi
 
@@ -51,3 +61,4 @@ if [ -f "$here/packaging/CMakeLists.txt" ]; then
   "$here/scripts/package-check.sh" "$here/build"
 fi
 echo "All test stages passed."
+test_share

@@ -1,7 +1,7 @@
 // Drives the real main window the way an operator does (connect, record,
 // start, ..., stop) and measures it from inside: CPU share, resident memory,
-// and the latency from a revolution's last packet reaching the host to the
-// frame being on screen. A measuring tool for bench/app/soak.sh, not a test.
+// and the time from launch to the window shown. The latency to the display's
+// pixels is screen_latency's. A measuring tool for bench/app/soak.sh, not a test.
 #include <QVTKOpenGLNativeWidget.h>
 #include <pthread.h>
 #include <sys/syscall.h>
@@ -79,77 +79,6 @@ double Percentile(std::vector<double> v, double p) {
   return v[i];
 }
 
-// Watches the protocol's latest device timestamp at a high rate and notes,
-// per revolution, when its last packet reached the host. The simulator
-// stamps each packet with its measuring time in ms, a revolution is
-// revMs long, so the revolution of a packet is its unwrapped stamp / revMs.
-class ArrivalWatcher {
- public:
-  ArrivalWatcher(KXProtocol* p, int revMs) : protocol(p), revMs(revMs) {}
-  ~ArrivalWatcher() { Stop(); }
-
-  void Start() {
-    thread = std::thread([this] { Run(); });
-  }
-  void Stop() {
-    running = false;
-    if (thread.joinable()) thread.join();
-  }
-  pid_t Tid() const { return tid.load(); }
-  // A packet's stamp is the time of its first point; its last point comes
-  // about a millisecond later at the highest rate. The packet whose last
-  // point passes 0 degrees is the one that completes a turn, so turns are
-  // counted from stamps shifted by that millisecond.
-  int64_t RevOf(int64_t stampMs) const { return (stampMs + 1) / revMs; }
-  int64_t LatestStampMs() const { return latest.load(); }
-  // Host arrival of the last packet of revolution `rev`, or -1.
-  int64_t LastArrivalOf(int64_t rev) {
-    std::lock_guard<std::mutex> lock(mutex);
-    auto it = lastArrival.find(rev);
-    return it == lastArrival.end() ? -1 : it->second;
-  }
-
- private:
-  void Run() {
-    tid = static_cast<pid_t>(syscall(SYS_gettid));
-    pthread_setname_np(pthread_self(), "soak-watcher");
-    uint16_t prevRaw = 0;
-    bool seen = false;
-    int64_t unwrapped = -1, prevArrival = 0;
-    while (running) {
-      float speed = 0;
-      uint16_t raw = 0;
-      protocol->GetSpeedAndTimestamp(&speed, &raw);
-      const int64_t now = NowNs();
-      if (speed > 0 && (!seen || raw != prevRaw)) {
-        const int64_t next = !seen ? raw : unwrapped + static_cast<uint16_t>(raw - prevRaw);
-        if (seen && RevOf(next) != RevOf(unwrapped)) {
-          // Crossed into a new revolution. If the stamps are consecutive the
-          // previous observation was the old revolution's last packet;
-          // otherwise that packet came in the same read as this one.
-          std::lock_guard<std::mutex> lock(mutex);
-          lastArrival[RevOf(unwrapped)] = (next - unwrapped <= 2) ? prevArrival : now;
-        }
-        unwrapped = next;
-        prevRaw = raw;
-        prevArrival = now;
-        seen = true;
-        latest = unwrapped;
-      }
-      std::this_thread::sleep_for(std::chrono::microseconds(200));
-    }
-  }
-
-  KXProtocol* protocol;
-  const int revMs;
-  std::thread thread;
-  std::atomic<bool> running{true};
-  std::atomic<pid_t> tid{0};
-  std::atomic<int64_t> latest{-1};
-  std::mutex mutex;
-  std::map<int64_t, int64_t> lastArrival;
-};
-
 // Answers the next modal widget with `handler`, from a fresh event.
 void AnswerNextModal(std::function<void(QWidget*)> handler) {
   auto* timer = new QTimer;
@@ -175,7 +104,6 @@ struct Options {
   QString baud = "460800";
   QString csv;
   int seconds = 600;
-  int revMs = 100;
   QString report;
   QString screenshot;
   int64_t t0RealtimeNs = 0;  // process launch, for the start-up figure
@@ -202,8 +130,6 @@ int main(int argc, char* argv[]) {
       opt.csv = v;
     else if (k == "--seconds")
       opt.seconds = v.toInt();
-    else if (k == "--rev-ms")
-      opt.revMs = v.toInt();
     else if (k == "--report")
       opt.report = v;
     else if (k == "--screenshot")
@@ -251,60 +177,6 @@ int main(int argc, char* argv[]) {
     return app.exec();
   }
 
-  ArrivalWatcher watcher(window.Protocol(), opt.revMs);
-  // The revolution a frame completes is known when it leaves the worker; it
-  // is on screen at the first buffer swap after the view has taken it.
-  std::mutex revMutex;
-  std::deque<int64_t> emittedRevs;
-  std::vector<int64_t> pendingRevs;
-  QObject::connect(
-      &window, &MainWindow::signalScanFrame, &window,
-      [&](const std::vector<KXScanPoint>&) {
-        // The protocol's own latest stamp, unwrapped against the watcher's:
-        // the watcher may not have seen the packet that completed the turn.
-        int64_t stamp = watcher.LatestStampMs();
-        if (stamp >= 0) {
-          float speed = 0;
-          uint16_t raw = 0;
-          window.Protocol()->GetSpeedAndTimestamp(&speed, &raw);
-          const uint16_t ahead = static_cast<uint16_t>(raw - static_cast<uint16_t>(stamp & 0xFFFF));
-          if (ahead < 30000) stamp += ahead;
-        }
-        std::lock_guard<std::mutex> lock(revMutex);
-        emittedRevs.push_back(stamp < 0 ? -1 : watcher.RevOf(stamp));
-      },
-      Qt::DirectConnection);
-  // Queued behind the view's own slot, which was connected first.
-  QObject::connect(
-      &window, &MainWindow::signalScanFrame, &window,
-      [&](const std::vector<KXScanPoint>&) {
-        std::lock_guard<std::mutex> lock(revMutex);
-        if (emittedRevs.empty()) return;
-        pendingRevs.push_back(emittedRevs.front());
-        emittedRevs.pop_front();
-      },
-      Qt::QueuedConnection);
-  std::vector<double> latencyMs;
-  int frames = 0;
-  bool measuring = false;
-  QObject::connect(gl, &QOpenGLWidget::frameSwapped, [&]() {
-    const int64_t now = NowNs();
-    std::vector<int64_t> revs;
-    {
-      std::lock_guard<std::mutex> lock(revMutex);
-      revs.swap(pendingRevs);
-    }
-    for (int64_t rev : revs) {
-      if (rev < 1 || !measuring) continue;
-      ++frames;
-      const int64_t arrival = watcher.LastArrivalOf(rev - 1);
-      if (arrival > 0) latencyMs.push_back((now - arrival) / 1e6);
-      if (arrival > 0 && (now - arrival) > 50'000'000 && getenv("LDS_SOAK_TRACE"))
-        std::fprintf(stderr, "soak: slow frame rev %lld %.1f ms at %.3f s\n", static_cast<long long>(rev),
-                     (now - arrival) / 1e6, now / 1e9);
-    }
-  });
-
   auto* connectButton = window.findChild<QPushButton*>("connectButton");
   auto* startButton = window.findChild<QPushButton*>("enableLidarButton");
   auto* stopButton = window.findChild<QPushButton*>("disableLidarButton");
@@ -328,7 +200,6 @@ int main(int argc, char* argv[]) {
       QApplication::exit(2);
       return;
     }
-    watcher.Start();
     AnswerNextModal([&](QWidget* w) {
       auto* dialog = qobject_cast<QFileDialog*>(w);
       dialog->findChild<QLineEdit*>("fileNameEdit")->setText(opt.csv);
@@ -337,7 +208,6 @@ int main(int argc, char* argv[]) {
     save->trigger();
     AnswerNextModal(PressOk);
     startButton->click();
-    measuring = true;
     lastCpu = CpuTicks("/proc/self/stat");
     lastWall = NowNs();
     sampler.start(1000);
@@ -345,10 +215,7 @@ int main(int argc, char* argv[]) {
 
   QObject::connect(&sampler, &QTimer::timeout, [&]() {
     ++secondsRun;
-    // The watcher is part of the measurement, not of the tool: its CPU is
-    // taken out.
-    const std::string watcherStat = "/proc/self/task/" + std::to_string(watcher.Tid()) + "/stat";
-    const int64_t ticks = CpuTicks("/proc/self/stat") - CpuTicks(watcherStat);
+    const int64_t ticks = CpuTicks("/proc/self/stat");
     const int64_t wall = NowNs();
     cpu.push_back(100.0 * (ticks - lastCpu) / ticksPerSecond / ((wall - lastWall) / 1e9));
     lastCpu = ticks;
@@ -377,7 +244,6 @@ int main(int argc, char* argv[]) {
     if (secondsRun < opt.seconds) return;
 
     sampler.stop();
-    measuring = false;
     AnswerNextModal(PressOk);
     stopButton->click();
     const long rssEnd = StatusKb("VmRSS");
@@ -413,21 +279,10 @@ int main(int argc, char* argv[]) {
       note("link_packets=" + std::to_string(link.packets) + " link_crc_errors=" + std::to_string(link.crcErrors) +
            " link_skipped_bytes=" + std::to_string(link.skippedBytes) +
            " link_overflow_chunks=" + std::to_string(link.overflowChunks));
-      note("frames_drawn=" + std::to_string(frames));
-      note("latency_samples=" + std::to_string(latencyMs.size()));
-      std::snprintf(buf, sizeof buf, "latency_median_ms=%.2f", Percentile(latencyMs, 0.5));
-      note(buf);
-      std::snprintf(buf, sizeof buf, "latency_p99_ms=%.2f", Percentile(latencyMs, 0.99));
-      note(buf);
-      std::snprintf(buf, sizeof buf, "latency_max_ms=%.2f", Percentile(latencyMs, 1.0));
-      note(buf);
       writeReport();
-      watcher.Stop();
       window.close();
     });
   });
 
-  const int rc = app.exec();
-  watcher.Stop();
-  return rc;
+  return app.exec();
 }

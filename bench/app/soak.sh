@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Soak measurement of the window against the simulated sensor at 460800 baud
 # and its highest packet rate: points sent vs points recorded to CSV, CPU
-# share of the tool (median), resident memory at start and end, and the
-# latency from a revolution's last packet to its frame on screen. Also the
-# time from launch to the window on screen (median of 5) and the idle peak.
+# share of the tool (median) and resident memory at start and end. Also the
+# time from launch to the window's first buffer swap (median of 5) and the
+# idle peak. The latency to the display's pixels is build/bench/screen_latency's.
 #
 #   bench/app/soak.sh [SECONDS] [BUILD_DIR]      (default 600 s, build/)
 set -euo pipefail
@@ -40,7 +40,7 @@ if [ "${LDS_SOAK_SKIP_STARTUP:-0}" != 1 ]; then
     startups+=("$(value startup_ms "$work/startup$i.txt")")
   done
   printf '%s\n' "${startups[@]}" | sort -n > "$work/startups.txt"
-  echo "start-up to window on screen, ms: $(tr '\n' ' ' < "$work/startups.txt")(median $(sed -n 3p "$work/startups.txt"))"
+  echo "start-up to the window's first buffer swap, ms: $(tr '\n' ' ' < "$work/startups.txt")(median $(sed -n 3p "$work/startups.txt"))"
   echo "idle resident memory: $(value idle_rss_kb "$work/startup5.txt") kB, peak $(value idle_peak_rss_kb "$work/startup5.txt") kB"
 fi
 
@@ -70,7 +70,5 @@ end_kb=$(value rss_end_kb "$work/report.txt")
 echo "resident memory: $start_kb kB at 5 s, $end_kb kB at the end (growth $((end_kb - start_kb)) kB)"
 echo "link: $(sed -n "s/^link_packets/link_packets/p" "$work/report.txt")"
 echo "CPU by thread (% of one core, whole run): $(sed -n 's/^thread_cpu_percent //p' "$work/report.txt")"
-echo "frames drawn: $(value frames_drawn "$work/report.txt"), latency samples $(value latency_samples "$work/report.txt")"
-echo "latency last packet -> frame on screen: median $(value latency_median_ms "$work/report.txt") ms," \
-  "p99 $(value latency_p99_ms "$work/report.txt") ms, max $(value latency_max_ms "$work/report.txt") ms"
+echo "(latency to the display's pixels: build/bench/screen_latency)"
 echo "(work files in $work)"

@@ -18,30 +18,28 @@ void RevolutionStats::Count(const KXScanPoint& point) {
     distances.push_back(point.distance);
 }
 
-std::optional<RevolutionFigures> RevolutionStats::Add(const FrameAssembler::Result& result, const KXLinkStats& link,
-                                                      float speedRpm, int64_t timeMs) {
-  const std::vector<KXScanPoint>& filed = result.filed;
-  if (!started && !filed.empty()) {
-    started = true;
-    lastEndMs = timeMs;
-  }
-  // Where the points pass 0 degrees: a step back of half a turn or more, the
-  // assembler's rule for a completed revolution.
-  size_t split = filed.size();
-  for (size_t i = 0; i < filed.size(); ++i) {
-    const int slot = FrameAssembler::FilingSlot(filed[i].angle);
-    if (result.frameReady && split == filed.size() && lastSlot >= 0 &&
-        lastSlot - slot >= FrameAssembler::kSlotCount / 2)
-      split = i;
+std::vector<RevolutionFigures> RevolutionStats::Add(const FrameAssembler::Result& result, const KXLinkStats& link,
+                                                    float speedRpm, int64_t timeMs) {
+  std::vector<RevolutionFigures> done;
+  for (const KXScanPoint& point : result.filed) {
+    if (!started) {
+      started = true;
+      lastEndMs = timeMs;
+    }
+    const int slot = FrameAssembler::FilingSlot(point.angle);
+    if (lastSlot >= 0 && lastSlot - slot >= FrameAssembler::kSlotCount / 2)
+      done.push_back(Complete(link, speedRpm, timeMs));
     lastSlot = slot;
+    Count(point);
   }
-  for (size_t i = 0; i < split; ++i) Count(filed[i]);
-  if (!result.frameReady) return std::nullopt;
+  return done;
+}
 
+RevolutionFigures RevolutionStats::Complete(const KXLinkStats& link, float speedRpm, int64_t timeMs) {
   RevolutionFigures f;
   f.number = ++completed;
   f.timeMs = timeMs;
-  f.durationMs = started ? timeMs - lastEndMs : 0;
+  f.durationMs = timeMs - lastEndMs;
   f.speedRpm = speedRpm;
   f.points = points;
   f.emptyPoints = emptyPoints;
@@ -55,12 +53,9 @@ std::optional<RevolutionFigures> RevolutionStats::Add(const FrameAssembler::Resu
   }
   f.crcErrors = Since(link.crcErrors, base.crcErrors);
   f.skippedBytes = Since(link.skippedBytes, base.skippedBytes);
-
   base = link;
   lastEndMs = timeMs;
-  started = true;
   points = emptyPoints = 0;
   distances.clear();
-  for (size_t i = split; i < filed.size(); ++i) Count(filed[i]);
   return f;
 }

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <vector>
 
 #include "protocol/KXProtocol.h"
@@ -25,21 +24,24 @@ struct RevolutionFigures {
 };
 
 // Per-revolution statistics, fed with every result of FrameAssembler::Step.
-// A revolution ends where the filed points pass 0 degrees in the batch that
-// completes the assembler's frame: the points of that batch before the pass
-// still count for the revolution that ends, the rest for the next one, so
-// that a steady sensor shows the same count every turn however the polls fall.
-// No thread, no widget: the window's worker and the recorder both drive it.
+// A revolution ends between two filed points where the angle steps back by
+// half a turn or more (it passed 0 degrees), the assembler's rule for a
+// completed revolution applied point by point: the points of a batch before
+// the pass count for the revolution that ends, the rest for the next one, so
+// that a steady sensor shows the same count every turn however the polls fall,
+// and the turns are those of the recorded rows. No thread, no widget: the
+// window's worker and the recorder both drive it.
 class RevolutionStats {
  public:
   // `link` is the link counters' snapshot now, `speedRpm` the sensor's latest
-  // speed and `timeMs` the time now; they are used when the result completes
-  // a revolution, whose figures are then returned.
-  std::optional<RevolutionFigures> Add(const FrameAssembler::Result& result, const KXLinkStats& link, float speedRpm,
-                                       int64_t timeMs);
+  // speed and `timeMs` the time now. Returns the figures of the revolutions
+  // the result completes: none, one, or several after a backlog.
+  std::vector<RevolutionFigures> Add(const FrameAssembler::Result& result, const KXLinkStats& link, float speedRpm,
+                                     int64_t timeMs);
 
  private:
   void Count(const KXScanPoint& point);
+  RevolutionFigures Complete(const KXLinkStats& link, float speedRpm, int64_t timeMs);
 
   long completed = 0;
   bool started = false;

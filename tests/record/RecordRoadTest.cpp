@@ -41,6 +41,9 @@ size_t Count(const std::string& text, const std::string& what) {
   return n;
 }
 
+constexpr char StatsHeader[] =
+    "revolution,time_ms,duration_ms,speed_rpm,points,empty_points,min_mm,median_mm,max_mm,crc_errors,skipped_bytes";
+
 class Road : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -117,32 +120,19 @@ TEST_F(Road, ThreeRevolutionsReachEveryFileAndReplayToTheSameRows) {
   }
   EXPECT_FALSE(fs::exists(P("pcd/rev_000004.pcd")));
 
-  // One statistics row per turn, agreeing with the turn's rows: the sensor's
-  // 600 r/min, 450 points, none empty, and the room's nearest, middle and farthest walls.
+  // One statistics row per turn, agreeing with the turn's rows: 600 r/min, 450
+  // points, none empty, the nearest, middle and farthest walls, no CRC errors.
   const std::vector<std::string> stats = Lines(ReadFile(P("s.csv")));
   ASSERT_EQ(stats.size(), 4u);
-  EXPECT_EQ(stats[0],
-            "revolution,time_ms,duration_ms,speed_rpm,points,empty_points,min_mm,median_mm,max_mm,"
-            "crc_errors,skipped_bytes");
-  long times[4] = {};
+  EXPECT_EQ(stats[0], StatsHeader);
   for (size_t n = 1; n <= 3; ++n) {
-    long number = 0, duration = 0;
-    float speed = 0;
-    unsigned points = 0, empty = 0, low = 0, middle = 0, high = 0, crc = 9, skipped = 9;
-    ASSERT_EQ(std::sscanf(stats[n].c_str(), "%ld,%ld,%ld,%f,%u,%u,%u,%u,%u,%u,%u", &number, &times[n], &duration,
-                          &speed, &points, &empty, &low, &middle, &high, &crc, &skipped),
-              11)
-        << stats[n];
     std::vector<unsigned>& d = distances[n - 1];
     std::sort(d.begin(), d.end());
-    EXPECT_EQ(
-        std::make_tuple(number, speed, points, empty, low, middle, high, crc, skipped),
-        std::make_tuple(long(n), 600.0f, unsigned(d.size()), 0u, d.front(), d[(d.size() - 1) / 2], d.back(), 0u, 0u));
-    if (n > 1) {
-      EXPECT_EQ(duration, times[n] - times[n - 1]);
-    }
+    char row[100];
+    std::snprintf(row, sizeof row, "%zu,T,D,600,%zu,0,%u,%u,%u,0,0", n, d.size(), d.front(), d[(d.size() - 1) / 2],
+                  d.back());
+    EXPECT_EQ(std::regex_replace(stats[n], std::regex("^(\\d+),\\d+,\\d+,"), "$1,T,D,"), row);
   }
-  EXPECT_NEAR(times[3] - times[1], 200, 100);
 
   // Played back, the raw file gives the same turns, row for row and byte for byte.
   const std::string replay = StartSim({"--replay", P("a.raw"), "--wait-start"}, "replay");

@@ -7,7 +7,6 @@
 #include <vtkRenderWindow.h>
 
 #include <QComboBox>
-#include <QDockWidget>
 #include <QLabel>
 #include <QRegularExpression>
 #include <QStatusBar>
@@ -124,35 +123,30 @@ TEST_F(SessionTest, TheDisplayShowsEveryRevolutionAndTheMeasuringLine) {
   EXPECT_GT(CountPixels(SceneArea(ScreenPixels(view)), Red), 20);
 }
 
-// 显示 → 诊断 opens the plots beside the view; after a stream the display
-// shows the speed as a flat line and the points per revolution above the
-// empty points.
+// 显示 → 诊断 opens the plots beside the view; after a stream the display shows
+// the speed as a flat line and the points per revolution above the empty points.
 TEST_F(SessionTest, TheDiagnosisViewPlotsTheStream) {
   Sim sim({"--autostart"});
   Find<QAction>(*window, "actionDiagnosis")->trigger();
   Find<QComboBox>(*window, "spanBox")->setCurrentIndex(0);  // 10 s
   Connect(sim.path);
   ASSERT_TRUE(WaitLiveFrames(25));
-  QTest::qWait(1500);  // the plots are redrawn once a second
-  auto rowsOf = [this](const char* plot, QRgb colour) {
+  QTest::qWait(1500);                                    // the plots are redrawn once a second
+  auto rowsOf = [this](const char* plot, QRgb colour) {  // rows of the plot area in that colour
     std::vector<int> rows;
-    auto* view = Find<QtCharts::QChartView>(*window, plot);  // its plot area, without legend and axes
+    auto* view = Find<QtCharts::QChartView>(*window, plot);
     const QImage image = ScreenPixels(view).copy(view->chart()->plotArea().toRect());
     for (int y = 0; y < image.height(); ++y)
       for (int x = 0; x < image.width(); ++x)
-        if ((image.pixel(x, y) & 0xffffff) == (colour & 0xffffff)) rows.push_back(y);
+        if (image.pixel(x, y) == colour) rows.push_back(y);
     return rows;
   };
-  const std::vector<int> speed = rowsOf("speedPlot", qRgb(30, 90, 220));
-  ASSERT_GT(speed.size(), 80u);
-  EXPECT_LE(speed.back() - speed.front(), 3);
-  const std::vector<int> points = rowsOf("pointsPlot", qRgb(20, 150, 60)),
+  const std::vector<int> speed = rowsOf("speedPlot", qRgb(30, 90, 220)),
+                         points = rowsOf("pointsPlot", qRgb(20, 150, 60)),
                          empty = rowsOf("pointsPlot", qRgb(230, 120, 0));
-  ASSERT_GT(points.size(), 80u);
-  ASSERT_GT(empty.size(), 80u);
+  ASSERT_GT(std::min({speed.size(), points.size(), empty.size()}), 80u);
+  EXPECT_LE(speed.back() - speed.front(), 3);
   EXPECT_LT(points.back(), empty.front());
-  Find<QAction>(*window, "actionDiagnosis")->trigger();
-  EXPECT_FALSE(Find<QDockWidget>(*window, "diagnosisDock")->isVisible());
 }
 
 TEST_F(SessionTest, ConnectIdleStartRecordStopAndCloseWhileMeasuring) {

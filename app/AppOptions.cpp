@@ -1,12 +1,14 @@
 #include "app/AppOptions.h"
 
 const char* AppUsage() {
-  return "Usage: lds-tool [--port PATH] [--baud 115200|230400|460800] [--connect] [--lang zh|en]\n"
+  return "Usage: lds-tool [--port PATH] [--baud 115200|230400|460800] [--connect] [--diagnosis]\n"
+         "                [--lang zh|en]\n"
          "Shows a rotating laser distance sensor's revolutions in a window.\n"
          "\n"
          "  --port PATH   fill the serial port box with PATH (any device path)\n"
          "  --baud N      choose the baud rate: 115200, 230400 (default) or 460800\n"
          "  --connect     connect to the port as soon as the window shows\n"
+         "  --diagnosis   open the diagnosis view (显示 → 诊断) at start\n"
          "  --lang zh|en  interface language: zh (Chinese) or en (English)\n"
          "  --help        show this help\n"
          "\n"
@@ -47,6 +49,8 @@ AppOptions ParseAppOptions(const QStringList& args) {
       o.help = true;
     } else if (name == "--connect") {
       o.connect = true;
+    } else if (name == "--diagnosis") {
+      o.diagnosis = true;
     } else if (name == "--port") {
       if (portGiven || value.isEmpty()) o.error = portGiven ? "--port given twice" : "--port needs a path";
       portGiven = true;

@@ -4,13 +4,15 @@
 #include <QStringList>
 
 // The window's command line: a port to fill in, its baud rate, whether to
-// connect at start, and the interface language. Parsed before any window or
-// display exists, so that bad arguments and --help work everywhere.
+// connect at start, whether to open the diagnosis view, and the interface
+// language. Parsed before any window or display exists, so that bad
+// arguments and --help work everywhere.
 struct AppOptions {
   QString port;
   int baud = 230400;
   bool connect = false;
-  QString language;  // "zh", "en", or empty to follow the saved choice and the locale
+  bool diagnosis = false;  // open the diagnosis view at start
+  QString language;        // "zh", "en", or empty to follow the saved choice and the locale
   bool help = false;
   QString error;  // set when the arguments cannot be used
 };

@@ -2,8 +2,10 @@
 
 #include <pthread.h>
 
+#include <QApplication>
 #include <QBuffer>
 #include <QDebug>
+#include <QDesktopWidget>
 #include <QFileDialog>
 #include <QInputDialog>
 #include <QMessageBox>
@@ -60,6 +62,22 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui_MainWin
   linkHealthTimer = new QTimer(this);
   linkHealthTimer->setInterval(1000);
   connect(linkHealthTimer, &QTimer::timeout, this, &MainWindow::UpdateLinkHealth);
+
+  qRegisterMetaType<RevolutionFigures>("RevolutionFigures");
+  diagnosisDock = new DiagnosisDock(this);
+  addDockWidget(Qt::RightDockWidgetArea, diagnosisDock);
+  diagnosisDock->hide();
+  connect(this, &MainWindow::signalRevolutionStats, diagnosisDock, &DiagnosisDock::AddRevolution, Qt::QueuedConnection);
+  connect(ui->actionDiagnosis, &QAction::toggled, this, [this](bool on) {
+    // The plots take room beside the view rather than from it, as far as the screen allows.
+    const QRect screen = QApplication::desktop()->availableGeometry(this);
+    if (on && !isMaximized() && !diagnosisDock->isVisible())
+      resize(std::min(width() + diagnosisDock->minimumWidth(), screen.width()),
+             std::max(height(), std::min(760, screen.height())));
+    diagnosisDock->setVisible(on);
+  });
+  // The dock's own close button unchecks the menu entry.
+  connect(diagnosisDock->toggleViewAction(), &QAction::toggled, ui->actionDiagnosis, &QAction::setChecked);
 }
 
 MainWindow::~MainWindow() {
@@ -100,6 +118,7 @@ ScanSettings MainWindow::CurrentSettings() const {
 void MainWindow::runWorker() {
   pthread_setname_np(pthread_self(), "lds-worker");  // shows in top -H and debuggers
   FrameAssembler assembler(scanFilter);
+  RevolutionStats revolutionStats;
   // What the labels show now; a repaint of the window is composed through
   // OpenGL, so texts that did not change are not sent again.
   LabelTexts shown;
@@ -127,14 +146,16 @@ void MainWindow::runWorker() {
                    << " current pkg end at " << result.endAngle;
         }
         if (!result.csvRows.empty()) WriteCsvRows(result.csvRows);
-        const bool published = result.frameReady;
-        if (published) emit signalScanFrame(std::move(result.frame));
         const int64_t now = MonotonicMs();
-        if (!published && now - speedShownMs < kLabelRefreshMs) break;
-        speedShownMs = now;
         float speed = 0.0f;
         uint16_t stamp = 0;
         protocol->GetSpeedAndTimestamp(&speed, &stamp);
+        for (const RevolutionFigures& figures : revolutionStats.Add(result, protocol->GetLinkStats(), speed, now))
+          emit signalRevolutionStats(figures);
+        const bool published = result.frameReady;
+        if (published) emit signalScanFrame(std::move(result.frame));
+        if (!published && now - speedShownMs < kLabelRefreshMs) break;
+        speedShownMs = now;
         texts.rpm = QString::number(speed, 'g', 6) + QStringLiteral(" r/min");
         texts.timestamp = QString::number(stamp) + QStringLiteral(" ms");
         break;
@@ -209,7 +230,10 @@ void MainWindow::OnCsvWriteFailed() {
 
 void MainWindow::UpdateLinkHealth() {
   if (!linkHealth.Active()) return;
-  ui->statusbar->showMessage(linkHealth.Sample(protocol->GetLinkStats(), MonotonicMs()));
+  const KXLinkStats stats = protocol->GetLinkStats();
+  const int64_t now = MonotonicMs();
+  ui->statusbar->showMessage(linkHealth.Sample(stats, now));
+  diagnosisDock->AddLinkSample(stats, now);
 }
 
 // ---------------------------------------------------------------------------
@@ -220,6 +244,8 @@ void MainWindow::UsePort(const QString& port, int baud, bool connect) {
   ui->baudrateBox->setCurrentText(QString::number(baud));
   if (connect) QTimer::singleShot(0, ui->connectButton, &QPushButton::click);
 }
+
+void MainWindow::ShowDiagnosis(bool show) { ui->actionDiagnosis->setChecked(show); }
 
 void MainWindow::on_refreshPortButton_clicked() {
   // Full device paths, so that a listed port can be opened as it stands.

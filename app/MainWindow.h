@@ -12,10 +12,12 @@
 #include <thread>
 #include <vector>
 
+#include "app/DiagnosisDock.h"
 #include "app/LinkHealth.h"
 #include "protocol/KXProtocol.h"
 #include "protocol/KXScanPoint.h"
 #include "scan/FrameAssembler.h"
+#include "scan/RevolutionStats.h"
 #include "scan/ScanFilter.h"
 
 class Ui_MainWindow;
@@ -42,9 +44,13 @@ class MainWindow : public QMainWindow {
   // Fills in the port and baud rate as the operator would, and with `connect`
   // connects once the event loop runs (a failure shows the usual message box).
   void UsePort(const QString& port, int baud, bool connect);
+  // Shows or hides the diagnosis view, as 显示 → 诊断 does.
+  void ShowDiagnosis(bool show);
 
  signals:
   void signalScanFrame(std::vector<KXScanPoint> _frame);
+  // The figures of each revolution the worker completes.
+  void signalRevolutionStats(RevolutionFigures figures);
 
  private slots:
   void on_refreshPortButton_clicked();
@@ -107,4 +113,6 @@ class MainWindow : public QMainWindow {
   // Link health shown in the status bar while connected.
   QTimer* linkHealthTimer = nullptr;
   LinkHealth linkHealth;
+  // Live plots of the revolutions' figures and the link counters.
+  DiagnosisDock* diagnosisDock = nullptr;
 };

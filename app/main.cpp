@@ -58,6 +58,7 @@ int main(int argc, char* argv[]) {
   MainWindow window;
   window.setWindowTitle(MainWindow::kWindowTitle);
   if (!options.port.isEmpty()) window.UsePort(options.port, options.baud, options.connect);
+  window.ShowDiagnosis(options.diagnosis);
   window.show();
   return app.exec();
 }

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
+#include <iterator>
 #include <set>
 #include <utility>
 
@@ -31,7 +32,7 @@ bool ParseLong(const std::string& text, long& value) {
 
 std::string RecordUsage() {
   return "Usage: lds-record --port PATH [--baud 230400] [--seconds N | --revolutions N]\n"
-         "                  [--csv FILE] [--raw FILE] [--pcd DIR] [--no-start]\n"
+         "                  [--csv FILE] [--raw FILE] [--pcd DIR] [--stats FILE] [--no-start]\n"
          "                  [--no-calib] [--algo-filter] [--dist-correct] [--water-filter]\n"
          "                  [--edge-filter] [--angle-offset DEG]\n"
          "\n"
@@ -52,6 +53,12 @@ std::string RecordUsage() {
          "  --pcd DIR           write each completed revolution as DIR/rev_NNNNNN.pcd\n"
          "                      (x, y, z in metres and intensity; empty slots left out);\n"
          "                      DIR is created and must not hold an earlier recording\n"
+         "  --stats FILE        append a header and one row per completed revolution:\n"
+         "                      its number, time and duration (ms since the start),\n"
+         "                      speed (r/min), points filed and those with distance 0,\n"
+         "                      minimum, median and maximum distance (mm, of the\n"
+         "                      non-zero ones), CRC errors and skipped bytes since the\n"
+         "                      previous revolution\n"
          "  --no-start          do not send the start command (sensor already streaming)\n"
          "  --no-calib          switch the angle calibration off (on by default)\n"
          "  --algo-filter       per-point spike and smoothing filter\n"
@@ -136,8 +143,11 @@ ParseOutcome ParseRecordArgs(const std::vector<std::string>& args, RecordOptions
         return ParseOutcome::Error;
       }
       haveRevolutions = true;
-    } else if (name == "--csv" || name == "--raw" || name == "--pcd") {
-      std::string& target = name == "--csv" ? options.csvPath : name == "--raw" ? options.rawPath : options.pcdDir;
+    } else if (name == "--csv" || name == "--raw" || name == "--pcd" || name == "--stats") {
+      std::string& target = name == "--csv"   ? options.csvPath
+                            : name == "--raw" ? options.rawPath
+                            : name == "--pcd" ? options.pcdDir
+                                              : options.statsPath;
       if (!takeValue(target)) return ParseOutcome::Error;
       if (target.empty()) {
         error = "option " + name + " needs a path";
@@ -178,10 +188,12 @@ ParseOutcome ParseRecordArgs(const std::vector<std::string>& args, RecordOptions
   }
   // Two outputs in one file would interleave their contents: compared by
   // the path they resolve to and, for existing files, by identity.
-  const std::pair<const char*, const std::string*> outputs[] = {
-      {"--csv", &options.csvPath}, {"--raw", &options.rawPath}, {"--pcd", &options.pcdDir}};
-  for (size_t a = 0; a < 3; ++a) {
-    for (size_t b = a + 1; b < 3; ++b) {
+  const std::pair<const char*, const std::string*> outputs[] = {{"--csv", &options.csvPath},
+                                                                {"--raw", &options.rawPath},
+                                                                {"--pcd", &options.pcdDir},
+                                                                {"--stats", &options.statsPath}};
+  for (size_t a = 0; a < std::size(outputs); ++a) {
+    for (size_t b = a + 1; b < std::size(outputs); ++b) {
       const std::string& pa = *outputs[a].second;
       const std::string& pb = *outputs[b].second;
       if (pa.empty() || pb.empty()) continue;

@@ -14,6 +14,7 @@ struct RecordOptions {
   std::string csvPath;
   std::string rawPath;
   std::string pcdDir;
+  std::string statsPath;
   bool noStart = false;
   float angleOffset = 0.0f;
   // Same defaults as the window: angle calibration on, every other filter off.

@@ -57,7 +57,7 @@ bool CsvRecorder::Open(const std::string& filePath, std::string& error) {
   path = filePath;
   fd = OpenForAppend(path, created);
   if (fd < 0) {
-    error = "cannot open CSV file " + path + ": " + std::strerror(errno);
+    error = "cannot open " + what + " " + path + ": " + std::strerror(errno);
     return false;
   }
   return true;
@@ -79,17 +79,29 @@ bool CsvRecorder::WriteText(const QString& text, std::string& error) {
   const QByteArray bytes = text.toUtf8();
   if (WriteAll(fd, bytes.constData(), static_cast<size_t>(bytes.size()))) return true;
   failed = true;
-  error = "writing CSV file " + path + " failed: " + std::strerror(errno);
+  error = "writing " + what + " " + path + " failed: " + std::strerror(errno);
   return false;
 }
 
 bool CsvRecorder::WriteRows(const std::vector<KXScanPoint>& rows, std::string& error) {
   if (failed) return false;
   if (rows.empty()) return true;
-  const QString text = FormatRows(rows);
+  return Append(FormatRows(rows), error);
+}
+
+bool CsvRecorder::Append(const QString& text, std::string& error) {
   if (headerWritten) return WriteText(text, error);
   headerWritten = true;
-  return WriteText(QStringLiteral("angle,dist,intensity\n") + text, error);
+  return WriteText(QString::fromStdString(header) + '\n' + text, error);
+}
+
+bool StatsRecorder::WriteRevolution(const RevolutionFigures& f, std::string& error) {
+  char row[256];
+  std::snprintf(row, sizeof row, "%ld,%lld,%lld,%g,%u,%u,%u,%u,%u,%llu,%llu\n", f.number,
+                static_cast<long long>(f.timeMs), static_cast<long long>(f.durationMs), static_cast<double>(f.speedRpm),
+                f.points, f.emptyPoints, unsigned{f.minMm}, unsigned{f.medianMm}, unsigned{f.maxMm},
+                static_cast<unsigned long long>(f.crcErrors), static_cast<unsigned long long>(f.skippedBytes));
+  return Append(QString::fromLatin1(row), error);
 }
 
 void CsvRecorder::RemoveIfUnused() {
@@ -102,7 +114,7 @@ bool CsvRecorder::Close(std::string& error) {
   fd = -1;
   if (result != 0 && !failed) {
     failed = true;
-    error = "closing CSV file " + path + " failed: " + std::strerror(errno);
+    error = "closing " + what + " " + path + " failed: " + std::strerror(errno);
   }
   return !failed;
 }

@@ -7,9 +7,11 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "protocol/KXScanPoint.h"
+#include "scan/RevolutionStats.h"
 
 // The files a recording writes. Each reports its first failure through a
 // false result and an error text, keeps what it already wrote, and refuses
@@ -21,6 +23,7 @@
 // writes, once per batch, so that a failure carries the system's reason.
 class CsvRecorder {
  public:
+  CsvRecorder() : CsvRecorder("angle,dist,intensity", "CSV file") {}
   ~CsvRecorder();
   // Opens for appending: an existing file keeps its content. The header goes
   // out with the first rows, so a run that records nothing adds nothing.
@@ -34,14 +37,32 @@ class CsvRecorder {
   // The text of one batch of rows, each ended by a line feed.
   static QString FormatRows(const std::vector<KXScanPoint>& rows);
 
+ protected:
+  // A file of other rows: its header line and what messages call it.
+  CsvRecorder(std::string header, std::string what) : header(std::move(header)), what(std::move(what)) {}
+  // Appends whole lines, after the header the first time.
+  bool Append(const QString& text, std::string& error);
+
  private:
   bool WriteText(const QString& text, std::string& error);
 
+  std::string header;
+  std::string what;
   std::string path;
   int fd = -1;
   bool failed = false;
   bool created = false;
   bool headerWritten = false;
+};
+
+// One row per completed revolution (see RevolutionFigures), written as the
+// revolution completes, so that a reader following the file sees it at once.
+class StatsRecorder : public CsvRecorder {
+ public:
+  static constexpr char kHeader[] =
+      "revolution,time_ms,duration_ms,speed_rpm,points,empty_points,min_mm,median_mm,max_mm,crc_errors,skipped_bytes";
+  StatsRecorder() : CsvRecorder(kHeader, "stats file") {}
+  bool WriteRevolution(const RevolutionFigures& figures, std::string& error);
 };
 
 // Hands received chunks from the serial I/O thread to the recording thread,

@@ -5,13 +5,38 @@
 #include <utility>
 
 RecordSession::RecordSession(const ScanSettings& scanSettings, CsvRecorder* csvRecorder, PcdRecorder* pcdRecorder,
-                             long maxRevs)
-    : settings(scanSettings), csv(csvRecorder), pcd(pcdRecorder), maxRevolutions(maxRevs), assembler(scanFilter) {}
+                             long maxRevs, StatsRecorder* statsRecorder)
+    : settings(scanSettings),
+      csv(csvRecorder),
+      pcd(pcdRecorder),
+      maxRevolutions(maxRevs),
+      stats(statsRecorder),
+      assembler(scanFilter) {}
+
+void RecordSession::SetLink(const KXLinkStats& counters, float speed, int64_t ms) {
+  link = counters;
+  speedRpm = speed;
+  timeMs = ms;
+}
+
+bool RecordSession::WriteFigures(const std::vector<RevolutionFigures>& figures, std::string& error) {
+  for (RevolutionFigures f : figures) {
+    if (maxRevolutions > 0) {
+      // The partial first turn and whatever follows the last are left out,
+      // as from the rows: the turns kept are numbered from 1.
+      if (f.number < 2 || f.number > maxRevolutions + 1) continue;
+      --f.number;
+    }
+    if (stats && !stats->WriteRevolution(f, error)) return false;
+  }
+  return true;
+}
 
 bool RecordSession::ProcessBatch(std::vector<KXScanPoint> batch, std::string& error, std::string& anomaly) {
   anomaly.clear();
   counters.pointsTaken += batch.size();
   FrameAssembler::Result result = assembler.Step(std::move(batch), settings, true);
+  const std::vector<RevolutionFigures> figures = revolutionStats.Add(result, link, speedRpm, timeMs);
   if (result.anomaly != FrameAssembler::Anomaly::None) {
     // Same wording as the window's debug log.
     std::ostringstream line;
@@ -27,6 +52,7 @@ bool RecordSession::ProcessBatch(std::vector<KXScanPoint> batch, std::string& er
   if (maxRevolutions <= 0) {
     counters.pointsFiled += result.csvRows.size();
     if (csv && !csv->WriteRows(result.csvRows, error)) return false;
+    if (!WriteFigures(figures, error)) return false;
     if (!result.frameReady) return true;
     ++counters.revolutions;
     if (pcd) {
@@ -56,6 +82,7 @@ bool RecordSession::ProcessBatch(std::vector<KXScanPoint> batch, std::string& er
     counters.pointsFiled += kept.size();
     if (csv && !csv->WriteRows(kept, error)) return false;
   }
+  if (!WriteFigures(figures, error)) return false;
   counters.revolutions = std::min(std::max(rowWraps - 1, 0L), maxRevolutions);
   // A frame completed before any revolution began is the partial first one.
   if (result.frameReady && wrapsBefore >= 1 && counters.revolutionsWritten < maxRevolutions && pcd) {

@@ -6,6 +6,7 @@
 
 #include "record/RecordOutputs.h"
 #include "scan/FrameAssembler.h"
+#include "scan/RevolutionStats.h"
 #include "scan/ScanFilter.h"
 
 // Everything a recording does with the decoded points, without the port: each
@@ -27,7 +28,12 @@ class RecordSession {
   // last point before it passes 0 for the (maxRevolutions + 1)th time, and
   // the frames completed in between. The first, partial revolution and
   // whatever follows the last are not written.
-  RecordSession(const ScanSettings& settings, CsvRecorder* csv, PcdRecorder* pcd, long maxRevolutions = 0);
+  RecordSession(const ScanSettings& settings, CsvRecorder* csv, PcdRecorder* pcd, long maxRevolutions = 0,
+                StatsRecorder* stats = nullptr);
+
+  // The link counters, the sensor's speed and the time (ms since the start)
+  // at this poll, for the statistics of the revolutions it completes.
+  void SetLink(const KXLinkStats& counters, float speedRpm, int64_t timeMs);
 
   // Files one batch. False when an output failed; `error` then says why. A
   // diagnostic line about an angle anomaly, if any, is left in `anomaly`.
@@ -48,9 +54,16 @@ class RecordSession {
   CsvRecorder* csv;
   PcdRecorder* pcd;
   long maxRevolutions;
+  StatsRecorder* stats;
+  KXLinkStats link;
+  float speedRpm = 0.0f;
+  int64_t timeMs = 0;
+  RevolutionStats revolutionStats;
   ScanFilter scanFilter;
   FrameAssembler assembler;
   Counters counters;
+  // Writes the statistics rows of the revolutions a batch completed.
+  bool WriteFigures(const std::vector<RevolutionFigures>& figures, std::string& error);
   long rowWraps = 0;     // passes of 0 degrees between consecutive filed points
   int lastRowSlot = -1;  // slot of the last filed point
 };

@@ -90,7 +90,9 @@ int main(int argc, char** argv) {
   std::unique_ptr<CsvRecorder> csv;
   std::unique_ptr<RawRecorder> raw;
   std::unique_ptr<PcdRecorder> pcd;
+  std::unique_ptr<StatsRecorder> stats;
   auto removeUnused = [&] {
+    if (stats) stats->RemoveIfUnused();
     if (csv) csv->RemoveIfUnused();
     if (raw) raw->RemoveIfUnused();
     if (pcd) pcd->RemoveIfUnused();
@@ -111,6 +113,10 @@ int main(int argc, char** argv) {
   if (!options.pcdDir.empty()) {
     pcd = std::make_unique<PcdRecorder>();
     if (!pcd->Open(options.pcdDir, error)) return openFailed();
+  }
+  if (!options.statsPath.empty()) {
+    stats = std::make_unique<StatsRecorder>();
+    if (!stats->Open(options.statsPath, error)) return openFailed();
   }
 
   // Left behind at exit: its writer may still wait on a stalled reader.
@@ -153,7 +159,8 @@ int main(int argc, char** argv) {
     status = 1;
   };
 
-  RecordSession session(options.settings, csv.get(), pcd.get(), options.revolutions);
+  RecordSession session(options.settings, csv.get(), pcd.get(), options.revolutions, stats.get());
+  const Clock::time_point start = Clock::now();
   std::vector<std::string> anomalies;
   uint64_t discarded = 0;  // points drained but not recorded after a failure
   auto process = [&](std::vector<KXScanPoint> batch) {
@@ -180,10 +187,15 @@ int main(int argc, char** argv) {
       }
       if (status == 0 && !raw->Write(cut ? cutBytes : chunk, error)) fail(error + "; recording stopped");
     }
-    process(protocol.TakeScanPoints());
+    std::vector<KXScanPoint> points = protocol.TakeScanPoints();
+    float rpm = 0.0f;
+    uint16_t timestamp = 0;
+    protocol.GetSpeedAndTimestamp(&rpm, &timestamp);
+    session.SetLink(protocol.GetLinkStats(), rpm,
+                    std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
+    process(std::move(points));
   };
 
-  const Clock::time_point start = Clock::now();
   Clock::time_point lastData = start;
   Clock::time_point lastProgress = start;
   uint64_t lastBytes = protocol.GetLinkStats().bytesReceived;
@@ -259,6 +271,7 @@ int main(int argc, char** argv) {
     fail(error + "; what was written is kept");
   if (csv && !csv->Close(error) && status == 0) fail(error);
   if (raw && !raw->Close(error) && status == 0) fail(error);
+  if (stats && !stats->Close(error) && status == 0) fail(error);
 
   const RecordSession::Counters& c = session.Stats();
   const KXLinkStats link = protocol.GetLinkStats();

@@ -62,6 +62,7 @@ FrameAssembler::Result FrameAssembler::Step(std::vector<KXScanPoint> batch, cons
     return result;
   }
 
+  result.filed.reserve(batch.size());
   bool frameComplete = false;
   if (endSlot >= lastEndSlot) {
     ClearSlots(slotArray, lastEndSlot + 1, endSlot);
@@ -85,6 +86,7 @@ FrameAssembler::Result FrameAssembler::Step(std::vector<KXScanPoint> batch, cons
     const int slot = FilingSlot(point.angle);
     if (slot < 0) continue;
     slotArray[slot] = point;
+    result.filed.push_back(point);
     if (recording) result.csvRows.push_back(point);
   }
 

@@ -44,6 +44,9 @@ class FrameAssembler {
     // only if recording is still on when it gets to them, and otherwise drops
     // them: they are never held over for a later recording.
     std::vector<KXScanPoint> csvRows;
+    // Every point filed by this batch, in filing order, recording or not:
+    // what the per-revolution statistics count.
+    std::vector<KXScanPoint> filed;
     Anomaly anomaly = Anomaly::None;
     float lastEndAngle = 0.0f;  // for AbnormalAngleChange
     float endAngle = 0.0f;      // the batch's last angle, for both anomalies

@@ -6,7 +6,7 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 
 packages=(
   build-essential cmake clang clang-format libclang-rt-14-dev
-  qtbase5-dev libqt5serialport5-dev libqt5opengl5-dev
+  qtbase5-dev libqt5serialport5-dev libqt5opengl5-dev libqt5charts5-dev
   qttools5-dev qttools5-dev-tools qttranslations5-l10n
   libvtk9-qt-dev libpcl-dev libboost-system-dev libeigen3-dev
   libgtest-dev libgmock-dev libbenchmark-dev

@@ -2,6 +2,49 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="en">
 <context>
+    <name>DiagnosisDock</name>
+    <message>
+        <source>诊断</source>
+        <translation>Diagnosis</translation>
+    </message>
+    <message>
+        <source>时间跨度（横轴：秒）</source>
+        <translation>Span (axis: seconds)</translation>
+    </message>
+    <message>
+        <source>%1 秒</source>
+        <translation>%1 s</translation>
+    </message>
+    <message>
+        <source>%1 分钟</source>
+        <translation>%1 min</translation>
+    </message>
+    <message>
+        <source>转速 (r/min)</source>
+        <translation>Rotation speed (r/min)</translation>
+    </message>
+    <message>
+        <source>每圈点数</source>
+        <translation>Points per revolution</translation>
+    </message>
+    <message>
+        <source>每圈空点数</source>
+        <translation>Empty points per revolution</translation>
+    </message>
+    <message>
+        <source>包/秒</source>
+        <translation>Packets/s</translation>
+    </message>
+    <message>
+        <source>CRC错误/秒</source>
+        <translation>CRC errors/s</translation>
+    </message>
+    <message>
+        <source>丢弃字节/秒</source>
+        <translation>Skipped bytes/s</translation>
+    </message>
+</context>
+<context>
     <name>Language</name>
     <message>
         <source>语言 / Language</source>
@@ -249,6 +292,10 @@
     <message>
         <source>尺寸</source>
         <translation>Size</translation>
+    </message>
+    <message>
+        <source>诊断</source>
+        <translation>Diagnosis</translation>
     </message>
 </context>
 <context>

@@ -54,6 +54,7 @@ TEST_F(WindowTest, StartsWithItsTextsAndDefaults) {
   EXPECT_EQ(shown.join(" "),
             "文件 保存.csv 显示 设置点云尺寸 设置角度偏移 使能角度矫正[x] 使能滤波[ ] 使能距离补偿[ ] 使能棱边滤波[ ] "
             "使能水中噪点滤波[ ] 设置距离差极值阈值 设置滤波距离最小值 设置滤波距离最大值 设置滤波信号阈值 旋转方向  "
+            "诊断[ ]  "
             "语言 / Language 转速： 0 r/min 时间戳： -1 ms 0 m 0 ° 0 连接 115200 230400 460800 230400");
   EXPECT_TRUE(Find<QAction>(window, "counterClockwiseRotationAction")->isChecked());
 

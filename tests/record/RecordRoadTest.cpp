@@ -5,6 +5,7 @@
 #include <pcl/io/pcd_io.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <filesystem>
@@ -39,6 +40,9 @@ size_t Count(const std::string& text, const std::string& what) {
   for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
   return n;
 }
+
+constexpr char StatsHeader[] =
+    "revolution,time_ms,duration_ms,speed_rpm,points,empty_points,min_mm,median_mm,max_mm,crc_errors,skipped_bytes";
 
 class Road : public ::testing::Test {
  protected:
@@ -79,7 +83,7 @@ class Road : public ::testing::Test {
 TEST_F(Road, ThreeRevolutionsReachEveryFileAndReplayToTheSameRows) {
   const std::string port = StartSim({});
   auto record = Record({"--port", port, "--revolutions", "3", "--no-calib", "--csv", P("a.csv"), "--raw", P("a.raw"),
-                        "--pcd", P("pcd")});
+                        "--pcd", P("pcd"), "--stats", P("s.csv")});
   ASSERT_EQ(record->Wait(30s), 0) << record->Err();
   EXPECT_NE(record->Out().find("3 revolutions"), std::string::npos) << record->Out();
 
@@ -90,6 +94,7 @@ TEST_F(Road, ThreeRevolutionsReachEveryFileAndReplayToTheSameRows) {
   EXPECT_EQ(rows[0], "angle,dist,intensity");
   const sim::SimScene scene;
   size_t onTarget = 0, turns = 0;
+  std::vector<unsigned> distances[3];  // of each turn
   float first = -1, last = -1;
   for (size_t i = 1; i < rows.size(); ++i) {
     float angle = 0;
@@ -98,6 +103,7 @@ TEST_F(Road, ThreeRevolutionsReachEveryFileAndReplayToTheSameRows) {
     if (first < 0) first = angle;
     if (angle < last - 180) ++turns;
     last = angle;
+    distances[std::min<size_t>(turns, 2)].push_back(dist);
     onTarget += std::abs(dist - scene.TrueDistanceMm(angle)) <= 10;
   }
   EXPECT_LT(first, 1.0f);
@@ -113,6 +119,20 @@ TEST_F(Road, ThreeRevolutionsReachEveryFileAndReplayToTheSameRows) {
     for (const auto& p : cloud) ASSERT_TRUE(std::hypot(p.x, p.y) > 0.2f && std::hypot(p.x, p.y) < 10.0f && p.z == 0);
   }
   EXPECT_FALSE(fs::exists(P("pcd/rev_000004.pcd")));
+
+  // One statistics row per turn, agreeing with the turn's rows: 600 r/min, 450
+  // points, none empty, the nearest, middle and farthest walls, no CRC errors.
+  const std::vector<std::string> stats = Lines(ReadFile(P("s.csv")));
+  ASSERT_EQ(stats.size(), 4u);
+  EXPECT_EQ(stats[0], StatsHeader);
+  for (size_t n = 1; n <= 3; ++n) {
+    std::vector<unsigned>& d = distances[n - 1];
+    std::sort(d.begin(), d.end());
+    char row[100];
+    std::snprintf(row, sizeof row, "%zu,T,D,600,%zu,0,%u,%u,%u,0,0", n, d.size(), d.front(), d[(d.size() - 1) / 2],
+                  d.back());
+    EXPECT_EQ(std::regex_replace(stats[n], std::regex("^(\\d+),\\d+,\\d+,"), "$1,T,D,"), row);
+  }
 
   // Played back, the raw file gives the same turns, row for row and byte for byte.
   const std::string replay = StartSim({"--replay", P("a.raw"), "--wait-start"}, "replay");
@@ -218,6 +238,9 @@ TEST_F(Road, WriteErrorsStopTheRecordingAndAStallLosesNothing) {
   auto full = Record({"--port", port, "--baud", "460800", "--csv", "/dev/full"});
   EXPECT_EQ(full->Wait(20s), 1);
   EXPECT_NE(full->Err().find("writing CSV file /dev/full failed: No space left on device"), std::string::npos);
+  auto fullStats = Record({"--port", port, "--baud", "460800", "--stats", "/dev/full"});
+  EXPECT_EQ(fullStats->Wait(20s), 1);
+  EXPECT_NE(fullStats->Err().find("writing stats file /dev/full failed: No space left"), std::string::npos);
   auto capped = Record({"--port", port, "--baud", "460800", "--csv", P("capped.csv")}, 20000);
   EXPECT_EQ(capped->Wait(20s), 1);
   EXPECT_NE(capped->Err().find("File too large; recording stopped"), std::string::npos) << capped->Err();
@@ -261,6 +284,7 @@ TEST_F(Road, MisuseGetsAClearMessageAndLeavesNothingBehind) {
        {"x.csv", "x.raw", "d"}},
       {LDS_RECORD_PATH, {"--port", "p", "--csv", "@F", "--raw", "@F"}, 2, "--csv and --raw name the same file", {"F"}},
       {LDS_RECORD_PATH, {"--port", "p", "--pcd", "@F", "--raw", "@./F"}, 2, "name the same file", {"F"}},
+      {LDS_RECORD_PATH, {"--port", "p", "--csv", "@F", "--stats", "@F"}, 2, "--csv and --stats name the same", {"F"}},
       {LDS_RECORD_PATH, {"--port", "p", "--csv", "@a", "--csv", "@b"}, 2, "option --csv given twice", {"a", "b"}},
       {LDS_RECORD_PATH, {"--port", "p", "--baud", "12345"}, 2, "--baud must be 115200, 230400 or 460800", {}},
       {LDS_RECORD_PATH, {"--port", "p", "--baud", "50"}, 2, "--baud must be", {}},

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "scan/FrameAssembler.h"
+#include "scan/RevolutionStats.h"
 
 using Points = std::vector<KXScanPoint>;
 using Outcome = FrameAssembler::Outcome;
@@ -124,4 +125,37 @@ TEST(Scan, AssemblerFilingClearingAndRevolutions) {
   assembler.Step({{110, 1000, 5}}, plain, true);
   EXPECT_EQ(assembler.Step({}, plain, true).outcome, Outcome::Idle);
   EXPECT_EQ(assembler.Reset(), Points(600));
+}
+
+// Per-revolution figures from hand-made batches: points (angle, distance), the
+// CRC and skipped-byte counters, the time. A turn ends where the points pass 0
+// degrees, inside a batch too.
+TEST(Scan, RevolutionStatistics) {
+  using Batch = std::tuple<std::vector<std::pair<float, uint16_t>>, uint64_t, uint64_t, int64_t>;
+  // number, duration, points, empty, min, median, max, CRC errors, skipped bytes
+  using Figures = std::tuple<long, int64_t, uint32_t, uint32_t, uint16_t, uint16_t, uint16_t, uint64_t, uint64_t>;
+  // clang-format off
+  const std::tuple<const char*, std::vector<Batch>, std::vector<Figures>> cases[] = {
+      {"empty polls, then an all-zero revolution",
+       {{{}, 5, 5, 0}, {{{300, 1000}}, 5, 5, 50}, {{}, 5, 5, 90}, {{{1, 0}}, 5, 5, 150}, {{{2, 0}, {359, 0}, {3, 0}}, 5, 5, 250}},
+       {{1, 100, 1, 0, 1000, 1000, 1000, 5, 5}, {2, 100, 3, 3, 0, 0, 0, 0, 0}}},
+      {"a CRC burst",
+       {{{{100, 3000}, {200, 1000}, {300, 0}, {350, 2000}}, 0, 0, 0}, {{{5, 4000}, {100, 4000}, {300, 5000}}, 0, 0, 100},
+        {{{1, 4000}, {200, 1000}}, 40, 470, 200}, {{{2, 1000}}, 41, 470, 300}},
+       {{1, 100, 4, 1, 1000, 2000, 3000, 0, 0}, {2, 100, 3, 0, 4000, 4000, 5000, 40, 470}, {3, 100, 2, 0, 1000, 1000, 4000, 1, 0}}}};
+  // clang-format on
+  for (const auto& [name, batches, expected] : cases) {
+    RevolutionStats stats;
+    std::vector<Figures> got;
+    for (const auto& [points, crc, skipped, ms] : batches) {
+      FrameAssembler::Result r;
+      for (auto [angle, distance] : points) r.filed.push_back({angle, distance, 9});
+      KXLinkStats link;
+      std::tie(link.crcErrors, link.skippedBytes) = std::make_pair(crc, skipped);
+      for (const RevolutionFigures& f : stats.Add(r, link, 600.0f, ms))
+        got.emplace_back(f.number, f.durationMs, f.points, f.emptyPoints, f.minMm, f.medianMm, f.maxMm, f.crcErrors,
+                         f.skippedBytes);
+    }
+    EXPECT_EQ(got, expected) << name;
+  }
 }

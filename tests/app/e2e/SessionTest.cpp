@@ -12,6 +12,7 @@
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QtCharts/QChartView>
 #include <csignal>
 #include <map>
 #include <set>
@@ -120,6 +121,32 @@ TEST_F(SessionTest, TheDisplayShowsEveryRevolutionAndTheMeasuringLine) {
   QTest::mouseClick(view, Qt::RightButton, Qt::NoModifier, target);
   EXPECT_TRUE(WaitFor([&] { return Label("selectDistLabel") != "0 m"; }, 2000));
   EXPECT_GT(CountPixels(SceneArea(ScreenPixels(view)), Red), 20);
+}
+
+// 显示 → 诊断 opens the plots beside the view; after a stream the display shows
+// the speed as a flat line and the points per revolution above the empty points.
+TEST_F(SessionTest, TheDiagnosisViewPlotsTheStream) {
+  Sim sim({"--autostart"});
+  Find<QAction>(*window, "actionDiagnosis")->trigger();
+  Find<QComboBox>(*window, "spanBox")->setCurrentIndex(0);  // 10 s
+  Connect(sim.path);
+  ASSERT_TRUE(WaitLiveFrames(25));
+  QTest::qWait(1500);                                    // the plots are redrawn once a second
+  auto rowsOf = [this](const char* plot, QRgb colour) {  // rows of the plot area in that colour
+    std::vector<int> rows;
+    auto* view = Find<QtCharts::QChartView>(*window, plot);
+    const QImage image = ScreenPixels(view).copy(view->chart()->plotArea().toRect());
+    for (int y = 0; y < image.height(); ++y)
+      for (int x = 0; x < image.width(); ++x)
+        if (image.pixel(x, y) == colour) rows.push_back(y);
+    return rows;
+  };
+  const std::vector<int> speed = rowsOf("speedPlot", qRgb(30, 90, 220)),
+                         points = rowsOf("pointsPlot", qRgb(20, 150, 60)),
+                         empty = rowsOf("pointsPlot", qRgb(230, 120, 0));
+  ASSERT_GT(std::min({speed.size(), points.size(), empty.size()}), 80u);
+  EXPECT_LE(speed.back() - speed.front(), 3);
+  EXPECT_LT(points.back(), empty.front());
 }
 
 TEST_F(SessionTest, ConnectIdleStartRecordStopAndCloseWhileMeasuring) {

@@ -8,7 +8,7 @@
 // display exists, so that bad arguments and --help work everywhere.
 struct AppOptions {
   QString port;
-  int baud = 230400;
+  int baud = 0;  // 0 when not given: the saved rate, or 230400, stays
   bool connect = false;
   QString language;  // "zh", "en", or empty to follow the saved choice and the locale
   bool help = false;

@@ -53,13 +53,15 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui_MainWin
   protocol->SetQueueLimit(12000);
   isRunning.exchange(true);
   workerThread = new std::thread(&MainWindow::runWorker, this);
-  saveDir = QDir::currentPath();
   on_refreshPortButton_clicked();
   connect(this, &MainWindow::signalScanFrame, ui->viewerWidget, &vtkViewer::slotShowDeviceData);
 
   linkHealthTimer = new QTimer(this);
   linkHealthTimer->setInterval(1000);
   connect(linkHealthTimer, &QTimer::timeout, this, &MainWindow::UpdateLinkHealth);
+
+  AddViewCommands();
+  ApplySettings(AppSettings::Load());
 }
 
 MainWindow::~MainWindow() {
@@ -71,6 +73,7 @@ MainWindow::~MainWindow() {
     delete workerThread;
     workerThread = nullptr;
   }
+  SaveSettings();
   delete ui;
   ui = nullptr;
   if (protocol->IsConnected() && sensorStarted) protocol->DisableLidar();
@@ -213,11 +216,75 @@ void MainWindow::UpdateLinkHealth() {
 }
 
 // ---------------------------------------------------------------------------
+// Settings
+
+void MainWindow::AddViewCommands() {
+  ui->menu->addSeparator();
+  QAction* restore = ui->menu->addAction(tr("恢复默认设置"));
+  restore->setObjectName("actionRestoreDefaults");
+  connect(restore, &QAction::triggered, this, [this] {
+    ApplySettings(AppSettings::Defaults());
+    SaveSettings();
+  });
+
+  // Each change is saved once its command's own slot has made it.
+  for (QAction* a :
+       {ui->actionSetPointSize, ui->actionSaveDataCSV, ui->actionAngleOffset, ui->actionEnableAngleCalib,
+        ui->actionAlgoFilter, ui->actionEnableDistCorrect, ui->actionEnableAngleEdgeFilter,
+        ui->actionEnableWaterNoiseFilter, ui->actionSetDiffThr, ui->actionFilterMinRange, ui->actionFilterMaxRange,
+        ui->actionFilterIntnesityThr, ui->clockwiseRotationAction, ui->counterClockwiseRotationAction})
+    connect(a, &QAction::triggered, this, &MainWindow::SaveSettings);
+  connect(ui->connectButton, &QPushButton::clicked, this, &MainWindow::SaveSettings);
+}
+
+WindowSettings MainWindow::GatherSettings() const {
+  WindowSettings s;
+  s.port = ui->serialPortBox->currentText();
+  s.baud = ui->baudrateBox->currentText().toInt();
+  s.pointSize = ui->viewerWidget->pointSize;
+  s.rotationSign = ui->viewerWidget->rotationSign;
+  s.scan = CurrentSettings();
+  protocol->GetAngleOffset(&s.angleOffset);
+  s.saveDir = saveDir;
+  return s;
+}
+
+void MainWindow::ApplySettings(const WindowSettings& s) {
+  ui->serialPortBox->setCurrentText(s.port.isEmpty() ? ui->serialPortBox->itemText(0) : s.port);
+  ui->baudrateBox->setCurrentText(QString::number(s.baud));
+  ui->viewerWidget->SetPointSize(s.pointSize);
+  if (s.rotationSign < 0)
+    on_clockwiseRotationAction_triggered();
+  else
+    on_counterClockwiseRotationAction_triggered();
+  protocol->SetAngleOffset(s.angleOffset);
+  ui->actionEnableAngleCalib->setChecked(s.scan.enableAngleCalib);
+  ui->actionAlgoFilter->setChecked(s.scan.enableAlgoFilter);
+  ui->actionEnableDistCorrect->setChecked(s.scan.enableDistCorrect);
+  ui->actionEnableAngleEdgeFilter->setChecked(s.scan.enableAngleEdgeFilter);
+  ui->actionEnableWaterNoiseFilter->setChecked(s.scan.enableWaterNoiseFilter);
+  enableAngleCalib.store(s.scan.enableAngleCalib);
+  enableAlgoFilter.store(s.scan.enableAlgoFilter);
+  enableDistCorrect.store(s.scan.enableDistCorrect);
+  enableAngleEdgeFilter.store(s.scan.enableAngleEdgeFilter);
+  enableWaterNoiseFilter.store(s.scan.enableWaterNoiseFilter);
+  diffThr.store(s.scan.diffThr);
+  filterMinRange.store(s.scan.filterMinRange);
+  filterMaxRange.store(s.scan.filterMaxRange);
+  filterIntensityThr.store(s.scan.filterIntensityThr);
+  saveDir = s.saveDir;
+}
+
+void MainWindow::SaveSettings() {
+  if (!AppSettings::Save(GatherSettings())) qWarning("lds-tool: the settings could not be saved");
+}
+
+// ---------------------------------------------------------------------------
 // Commands
 
 void MainWindow::UsePort(const QString& port, int baud, bool connect) {
   ui->serialPortBox->setCurrentText(port);
-  ui->baudrateBox->setCurrentText(QString::number(baud));
+  if (baud > 0) ui->baudrateBox->setCurrentText(QString::number(baud));
   if (connect) QTimer::singleShot(0, ui->connectButton, &QPushButton::click);
 }
 

@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/AppSettings.h"
 #include "app/LinkHealth.h"
 #include "protocol/KXProtocol.h"
 #include "protocol/KXScanPoint.h"
@@ -39,7 +40,7 @@ class MainWindow : public QMainWindow {
   QString SaveDir() const { return saveDir; }
   KXProtocol* Protocol() const { return protocol; }
 
-  // Fills in the port and baud rate as the operator would, and with `connect`
+  // Fills in the port and baud rate (unless 0) as the operator would, and with `connect`
   // connects once the event loop runs (a failure shows the usual message box).
   void UsePort(const QString& port, int baud, bool connect);
 
@@ -76,6 +77,11 @@ class MainWindow : public QMainWindow {
   // Caller holds csvMutex.
   void CloseCsvFile();
   void UpdateLinkHealth();
+  // Restore defaults, and saving each setting as it changes.
+  void AddViewCommands();
+  WindowSettings GatherSettings() const;
+  void ApplySettings(const WindowSettings& settings);
+  void SaveSettings();
 
   Ui_MainWindow* ui = nullptr;
   KXProtocol* protocol = nullptr;

@@ -250,6 +250,10 @@
         <source>尺寸</source>
         <translation>Size</translation>
     </message>
+    <message>
+        <source>恢复默认设置</source>
+        <translation>Restore default settings</translation>
+    </message>
 </context>
 <context>
     <name>QObject</name>

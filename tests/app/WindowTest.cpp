@@ -3,6 +3,7 @@
 // command line.
 #include <QComboBox>
 #include <QDialogButtonBox>
+#include <QDir>
 #include <QInputDialog>
 #include <QLabel>
 #include <QMenuBar>
@@ -34,6 +35,7 @@ class WindowTest : public ::testing::Test {
     QTest::mouseClick(Find<QPushButton>(window, button), Qt::LeftButton);
     return seen;
   }
+  OwnSettings settings;
   MainWindow window;
   ModalAnswerer answer;
 };
@@ -51,10 +53,12 @@ TEST_F(WindowTest, StartsWithItsTextsAndDefaults) {
   auto* baud = Find<QComboBox>(window, "baudrateBox");
   for (int i = 0; i < baud->count(); ++i) shown << baud->itemText(i);
   shown << baud->currentText();
-  EXPECT_EQ(shown.join(" "),
-            "文件 保存.csv 显示 设置点云尺寸 设置角度偏移 使能角度矫正[x] 使能滤波[ ] 使能距离补偿[ ] 使能棱边滤波[ ] "
-            "使能水中噪点滤波[ ] 设置距离差极值阈值 设置滤波距离最小值 设置滤波距离最大值 设置滤波信号阈值 旋转方向  "
-            "语言 / Language 转速： 0 r/min 时间戳： -1 ms 0 m 0 ° 0 连接 115200 230400 460800 230400");
+  EXPECT_EQ(
+      shown.join(" "),
+      "文件 保存.csv 显示 设置点云尺寸 设置角度偏移 使能角度矫正[x] 使能滤波[ ] 使能距离补偿[ ] "
+      "使能棱边滤波[ ] 使能水中噪点滤波[ ] 设置距离差极值阈值 设置滤波距离最小值 设置滤波距离最大值 设置滤波信号阈值 "
+      "旋转方向  语言 / Language  恢复默认设置 转速： 0 r/min 时间戳： -1 ms 0 m 0 ° 0 连接 115200 230400 460800 "
+      "230400");
   EXPECT_TRUE(Find<QAction>(window, "counterClockwiseRotationAction")->isChecked());
 
   // Each command slot is bound by name only: a renamed widget would leave it dead.
@@ -139,6 +143,57 @@ TEST_F(WindowTest, CommandsWithoutADeviceOrFileFailAndSaySo) {
   save->trigger();
   EXPECT_EQ(seen, "错误|打开保存文件失败！");
   EXPECT_EQ(save->text(), "保存.csv");
+}
+
+// The settings a window shows: check marks, what the worker reads, the view, baud rate and folder.
+QString Shown(MainWindow& w) {
+  const ScanSettings s = w.CurrentSettings();
+  float offset = 0;
+  w.Protocol()->GetAngleOffset(&offset);
+  auto* view = Find<vtkViewer>(w, "viewerWidget");
+  QString out;
+  for (QAction* a : Find<QMenu>(w, "menu")->actions() + Find<QMenu>(w, "menu_3")->actions())
+    if (a->isCheckable()) out += QString::number(a->isChecked());
+  for (double v :
+       {0. + s.enableAngleCalib, 0. + s.enableAlgoFilter, 0. + s.enableDistCorrect, 0. + s.enableAngleEdgeFilter,
+        0. + s.enableWaterNoiseFilter, s.diffThr, 0. + s.filterMinRange, 0. + s.filterMaxRange,
+        0. + s.filterIntensityThr, 0. + offset, 0. + view->pointSize, 0. + view->rotationSign})
+    out += " " + QString::number(v);
+  return out + " " + Find<QComboBox>(w, "baudrateBox")->currentText() + " " + QDir(w.SaveDir()).dirName();
+}
+
+TEST(SettingsTest, KeptBetweenStartsCheckedFieldByFieldAndRestored) {
+  OwnSettings settings;
+  const QString first = Shown(*std::make_unique<MainWindow>()), tmp = QDir(settings.dir.path()).dirName();
+  EXPECT_EQ(first, "1000001 1 0 0 0 0 120 300 1500 40 0 3 1 230400 " + QDir::current().dirName());
+
+  // A damaged file: each bad value falls back alone, and closing rewrites it clean.
+  QFile file(settings.dir.path() + "/lds-tool/lds-tool.conf");
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  file.write(QByteArray("\xff\xfe\0\x01[[garbage\n", 14) +
+             "[link]\nport=/dev/ttyLDS\nbaud=9600\n[view]\npointSize=11\nrotation=clockwise\n[scan]\nangleCalib=maybe\n"
+             "pointFilter=true\ndistCorrect=true\nedgeFilter=true\nwaterNoiseFilter=true\ndiffThr=87.5\nminRange=250\n"
+             "maxRange=2000\nintensityThr=12\nangleOffset=1e9\n[file]\nsaveDir=" +
+             settings.dir.path().toUtf8());
+  file.close();
+  {
+    MainWindow w;
+    EXPECT_EQ(Shown(w), "1111110 1 1 1 1 1 87.5 250 2000 12 0 3 -1 230400 " + tmp);
+    Find<QAction>(w, "actionEnableAngleCalib")->trigger();
+    Find<vtkViewer>(w, "viewerWidget")->SetPointSize(6);
+    w.Protocol()->SetAngleOffset(-12.25);
+    Find<QComboBox>(w, "baudrateBox")->setCurrentIndex(2);
+  }
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  const QByteArray saved = file.readAll();
+  for (const char* bad : {"\xff", "garbage", "9600", "=11", "maybe", "1e9"}) EXPECT_FALSE(saved.contains(bad)) << bad;
+  MainWindow again;
+  EXPECT_EQ(Shown(again), "0111110 0 1 1 1 1 87.5 250 2000 12 -12.25 6 -1 460800 " + tmp);
+  EXPECT_EQ(Find<QComboBox>(again, "serialPortBox")->currentText(), "/dev/ttyLDS");
+
+  Find<QAction>(again, "actionRestoreDefaults")->trigger();
+  EXPECT_EQ(Shown(again), first);
+  EXPECT_EQ(Shown(*std::make_unique<MainWindow>()), first);  // saved at once
 }
 
 // Language choice with its own settings file and locale, both put back after.

@@ -85,6 +85,7 @@ class SessionTest : public ::testing::Test {
     Find<QAction>(*window, "actionSaveDataCSV")->trigger();
   }
 
+  OwnSettings settings;
   QTemporaryDir tmp;
   QObject context;
   int liveFrames = 0, emptyFrames = 0;

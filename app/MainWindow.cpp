@@ -212,13 +212,42 @@ void MainWindow::OnCsvWriteFailed() {
 
 void MainWindow::UpdateLinkHealth() {
   if (!linkHealth.Active()) return;
-  ui->statusbar->showMessage(linkHealth.Sample(protocol->GetLinkStats(), MonotonicMs()));
+  linkLine = linkHealth.Sample(protocol->GetLinkStats(), MonotonicMs());
+  ShowStatus();
+}
+
+void MainWindow::ShowStatus() {
+  QStringList parts;
+  if (linkHealth.Active()) parts << linkLine;
+  if (holdAction->isChecked()) parts << tr("画面已暂停");
+  parts.removeAll(QString());
+  if (parts.isEmpty())
+    ui->statusbar->clearMessage();
+  else
+    ui->statusbar->showMessage(parts.join(QStringLiteral(" · ")));
 }
 
 // ---------------------------------------------------------------------------
-// Settings
+// Hold and settings
 
 void MainWindow::AddViewCommands() {
+  // Hold is a state of the view alone: the worker, the CSV rows, the labels
+  // and the counters go on.
+  holdAction = new QAction(tr("暂停"), this);
+  holdAction->setObjectName("actionHold");
+  holdAction->setCheckable(true);
+  holdAction->setShortcut(Qt::Key_Space);
+  ui->menu->insertAction(ui->menu->actions().value(0), holdAction);
+  ui->menu->insertSeparator(ui->menu->actions().value(1));
+  connect(holdAction, &QAction::toggled, this, [this](bool held) {
+    holdAction->setText(held ? tr("继续") : tr("暂停"));
+    ui->viewerWidget->SetHeld(held);
+    ShowStatus();
+  });
+  // Space holds from the start: the port box, which would take it as text,
+  // does not have the focus until the operator clicks it.
+  ui->viewerWidget->setFocus();
+
   ui->menu->addSeparator();
   QAction* restore = ui->menu->addAction(tr("恢复默认设置"));
   restore->setObjectName("actionRestoreDefaults");
@@ -320,7 +349,7 @@ void MainWindow::on_connectButton_clicked() {
     ui->refreshPortButton->setEnabled(true);
     linkHealthTimer->stop();
     linkHealth.Stop();
-    ui->statusbar->clearMessage();
+    ShowStatus();
   }
 }
 

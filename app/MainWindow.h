@@ -20,6 +20,7 @@
 #include "scan/ScanFilter.h"
 
 class Ui_MainWindow;
+class QAction;
 class QTimer;
 
 // The one window of the tool: serial-port controls, the information panel,
@@ -77,7 +78,10 @@ class MainWindow : public QMainWindow {
   // Caller holds csvMutex.
   void CloseCsvFile();
   void UpdateLinkHealth();
-  // Restore defaults, and saving each setting as it changes.
+  // The status line: the link-health line while connected, and the hold note.
+  void ShowStatus();
+
+  // Hold (Space), restore defaults, and saving each setting as it changes.
   void AddViewCommands();
   WindowSettings GatherSettings() const;
   void ApplySettings(const WindowSettings& settings);
@@ -113,4 +117,7 @@ class MainWindow : public QMainWindow {
   // Link health shown in the status bar while connected.
   QTimer* linkHealthTimer = nullptr;
   LinkHealth linkHealth;
+  QString linkLine;
+
+  QAction* holdAction = nullptr;
 };

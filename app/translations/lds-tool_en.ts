@@ -251,6 +251,18 @@
         <translation>Size</translation>
     </message>
     <message>
+        <source>画面已暂停</source>
+        <translation>View held</translation>
+    </message>
+    <message>
+        <source>暂停</source>
+        <translation>Hold</translation>
+    </message>
+    <message>
+        <source>继续</source>
+        <translation>Resume</translation>
+    </message>
+    <message>
         <source>恢复默认设置</source>
         <translation>Restore default settings</translation>
     </message>

@@ -55,7 +55,7 @@ TEST_F(WindowTest, StartsWithItsTextsAndDefaults) {
   shown << baud->currentText();
   EXPECT_EQ(
       shown.join(" "),
-      "文件 保存.csv 显示 设置点云尺寸 设置角度偏移 使能角度矫正[x] 使能滤波[ ] 使能距离补偿[ ] "
+      "文件 保存.csv 显示 暂停[ ]  设置点云尺寸 设置角度偏移 使能角度矫正[x] 使能滤波[ ] 使能距离补偿[ ] "
       "使能棱边滤波[ ] 使能水中噪点滤波[ ] 设置距离差极值阈值 设置滤波距离最小值 设置滤波距离最大值 设置滤波信号阈值 "
       "旋转方向  语言 / Language  恢复默认设置 转速： 0 r/min 时间戳： -1 ms 0 m 0 ° 0 连接 115200 230400 460800 "
       "230400");
@@ -145,7 +145,7 @@ TEST_F(WindowTest, CommandsWithoutADeviceOrFileFailAndSaySo) {
   EXPECT_EQ(save->text(), "保存.csv");
 }
 
-// The settings a window shows: check marks, what the worker reads, the view, baud rate and folder.
+// The settings a window shows: check marks (hold too), what the worker reads, the view, baud rate and folder.
 QString Shown(MainWindow& w) {
   const ScanSettings s = w.CurrentSettings();
   float offset = 0;
@@ -165,7 +165,7 @@ QString Shown(MainWindow& w) {
 TEST(SettingsTest, KeptBetweenStartsCheckedFieldByFieldAndRestored) {
   OwnSettings settings;
   const QString first = Shown(*std::make_unique<MainWindow>()), tmp = QDir(settings.dir.path()).dirName();
-  EXPECT_EQ(first, "1000001 1 0 0 0 0 120 300 1500 40 0 3 1 230400 " + QDir::current().dirName());
+  EXPECT_EQ(first, "01000001 1 0 0 0 0 120 300 1500 40 0 3 1 230400 " + QDir::current().dirName());
 
   // A damaged file: each bad value falls back alone, and closing rewrites it clean.
   QFile file(settings.dir.path() + "/lds-tool/lds-tool.conf");
@@ -178,7 +178,7 @@ TEST(SettingsTest, KeptBetweenStartsCheckedFieldByFieldAndRestored) {
   file.close();
   {
     MainWindow w;
-    EXPECT_EQ(Shown(w), "1111110 1 1 1 1 1 87.5 250 2000 12 0 3 -1 230400 " + tmp);
+    EXPECT_EQ(Shown(w), "01111110 1 1 1 1 1 87.5 250 2000 12 0 3 -1 230400 " + tmp);
     Find<QAction>(w, "actionEnableAngleCalib")->trigger();
     Find<vtkViewer>(w, "viewerWidget")->SetPointSize(6);
     w.Protocol()->SetAngleOffset(-12.25);
@@ -188,7 +188,7 @@ TEST(SettingsTest, KeptBetweenStartsCheckedFieldByFieldAndRestored) {
   const QByteArray saved = file.readAll();
   for (const char* bad : {"\xff", "garbage", "9600", "=11", "maybe", "1e9"}) EXPECT_FALSE(saved.contains(bad)) << bad;
   MainWindow again;
-  EXPECT_EQ(Shown(again), "0111110 0 1 1 1 1 87.5 250 2000 12 -12.25 6 -1 460800 " + tmp);
+  EXPECT_EQ(Shown(again), "00111110 0 1 1 1 1 87.5 250 2000 12 -12.25 6 -1 460800 " + tmp);
   EXPECT_EQ(Find<QComboBox>(again, "serialPortBox")->currentText(), "/dev/ttyLDS");
 
   Find<QAction>(again, "actionRestoreDefaults")->trigger();
@@ -240,7 +240,7 @@ TEST_F(LanguageTest, EnglishWindowAndTheChoiceOfLanguage) {
   });
   Find<QAction>(window, "actionSetDiffThr")->trigger();
   EXPECT_EQ(shown.join("; "),
-            "Save .csv; Set point size; Set angle offset; Clockwise; Counter-clockwise; 中文; English; Connection; "
+            "Save .csv; Hold; ; Clockwise; Counter-clockwise; 中文; English; Connection; "
             "Speed:; Connect; 4500 points/s · 375 packets/s · CRC errors 1 · skipped bytes 2; "
             "Set distance-difference threshold|Value|OK Cancel");
   EXPECT_TRUE(Find<QAction>(window, "actionLanguageEnglish")->isChecked());

@@ -6,6 +6,8 @@
 #include <QSettings>
 #include <cmath>
 
+#include "app/Language.h"
+
 namespace {
 
 // The file the language choice lives in too (app/Language.cpp).
@@ -77,17 +79,19 @@ WindowSettings AppSettings::Load() {
 }
 
 bool AppSettings::Save(const WindowSettings& w) {
-  QString language;
+  Language language = Language::Chinese;
+  bool keepLanguage = false;
   QString path;
   {
     const QSettings old(kOrganisation, kApplication);
-    if (old.status() == QSettings::NoError) language = Text(old, kLanguageKey);
+    keepLanguage = ParseLanguage(Text(old, kLanguageKey), &language);
     path = old.fileName();
   }
-  // Start from an empty file: what a damaged one held is dropped, not merged.
+  // Start from an empty file: what a damaged one held is dropped, not merged,
+  // and one that cannot even be read is replaced.
   QFile::remove(path);
   QSettings s(kOrganisation, kApplication);
-  if (!language.isEmpty()) s.setValue(kLanguageKey, language);
+  if (keepLanguage) s.setValue(kLanguageKey, LanguageCode(language));
   s.setValue("link/port", w.port);
   s.setValue("link/baud", w.baud);
   s.setValue("view/pointSize", w.pointSize);

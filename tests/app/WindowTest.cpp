@@ -125,6 +125,14 @@ TEST_F(WindowTest, DialogsSetTheirValuesAndSwitchesFollowTheirMarks) {
   EXPECT_EQ(Find<vtkViewer>(window, "viewerWidget")->rotationSign, -1);
 }
 
+// Space holds at once, not typed into the port box; with no link the note stands alone.
+TEST_F(WindowTest, SpaceHoldsFromTheStart) {
+  window.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+  EXPECT_EQ(Find<QAction>(window, "actionHold")->text() + window.statusBar()->currentMessage(), "继续画面已暂停");
+}
+
 TEST_F(WindowTest, CommandsWithoutADeviceOrFileFailAndSaySo) {
   Find<QComboBox>(window, "serialPortBox")->setEditText("/dev/no-such-lds-port");
   EXPECT_EQ(Click("connectButton"), "错误|连接设备失败！");
@@ -164,31 +172,39 @@ QString Shown(MainWindow& w) {
 
 TEST(SettingsTest, KeptBetweenStartsCheckedFieldByFieldAndRestored) {
   OwnSettings settings;
-  const QString first = Shown(*std::make_unique<MainWindow>()), tmp = QDir(settings.dir.path()).dirName();
-  EXPECT_EQ(first, "01000001 1 0 0 0 0 120 300 1500 40 0 3 1 230400 " + QDir::current().dirName());
+  ModalAnswerer answer;
+  const QString first = Shown(*std::make_unique<MainWindow>()), cwd = QDir::current().dirName();
+  EXPECT_EQ(first, "01000001 1 0 0 0 0 120 300 1500 40 0 3 1 230400 " + cwd);
 
   // A damaged file: each bad value falls back alone, and closing rewrites it clean.
   QFile file(settings.dir.path() + "/lds-tool/lds-tool.conf");
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  EXPECT_FALSE(file.readAll().contains("language"));  // none chosen: the locale still decides
+  file.close();
   ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-  file.write(QByteArray("\xff\xfe\0\x01[[garbage\n", 14) +
+  file.write(QByteArray("\xff\xfe\0\x01[[garbage\nlanguage=en\nobsolete=1\n", 37) +
              "[link]\nport=/dev/ttyLDS\nbaud=9600\n[view]\npointSize=11\nrotation=clockwise\n[scan]\nangleCalib=maybe\n"
              "pointFilter=true\ndistCorrect=true\nedgeFilter=true\nwaterNoiseFilter=true\ndiffThr=87.5\nminRange=250\n"
-             "maxRange=2000\nintensityThr=12\nangleOffset=1e9\n[file]\nsaveDir=" +
-             settings.dir.path().toUtf8());
+             "maxRange=2000\nintensityThr=12\nangleOffset=1e9\n[file]\nsaveDir=/no/such/dir\n");
   file.close();
   {
     MainWindow w;
-    EXPECT_EQ(Shown(w), "01111110 1 1 1 1 1 87.5 250 2000 12 0 3 -1 230400 " + tmp);
+    EXPECT_EQ(Shown(w), "01111110 1 1 1 1 1 87.5 250 2000 12 0 3 -1 230400 " + cwd);
     Find<QAction>(w, "actionEnableAngleCalib")->trigger();
     Find<vtkViewer>(w, "viewerWidget")->SetPointSize(6);
     w.Protocol()->SetAngleOffset(-12.25);
     Find<QComboBox>(w, "baudrateBox")->setCurrentIndex(2);
+    answer.ThenSave(settings.dir.path() + "/csv/scan.csv");
+    Find<QAction>(w, "actionSaveDataCSV")->trigger();
+    Find<QAction>(w, "actionSaveDataCSV")->trigger();  // stops the recording
   }
   ASSERT_TRUE(file.open(QIODevice::ReadOnly));
   const QByteArray saved = file.readAll();
-  for (const char* bad : {"\xff", "garbage", "9600", "=11", "maybe", "1e9"}) EXPECT_FALSE(saved.contains(bad)) << bad;
+  EXPECT_TRUE(saved.contains("language=en"));
+  for (const char* bad : {"\xff", "garbage", "obsolete", "9600", "=11", "maybe", "1e9", "/no/such"})
+    EXPECT_FALSE(saved.contains(bad)) << bad;
   MainWindow again;
-  EXPECT_EQ(Shown(again), "00111110 0 1 1 1 1 87.5 250 2000 12 -12.25 6 -1 460800 " + tmp);
+  EXPECT_EQ(Shown(again), "00111110 0 1 1 1 1 87.5 250 2000 12 -12.25 6 -1 460800 csv");
   EXPECT_EQ(Find<QComboBox>(again, "serialPortBox")->currentText(), "/dev/ttyLDS");
 
   Find<QAction>(again, "actionRestoreDefaults")->trigger();

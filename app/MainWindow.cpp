@@ -210,9 +210,10 @@ void MainWindow::OnCsvWriteFailed() {
   QMessageBox::critical(this, tr("错误"), tr("写入保存文件失败！"));
 }
 
+// Runs once a second while connected or held: a menu's status tips wipe the
+// line while it is open, and this puts it back.
 void MainWindow::UpdateLinkHealth() {
-  if (!linkHealth.Active()) return;
-  linkLine = linkHealth.Sample(protocol->GetLinkStats(), MonotonicMs());
+  if (linkHealth.Active()) linkLine = linkHealth.Sample(protocol->GetLinkStats(), MonotonicMs());
   ShowStatus();
 }
 
@@ -242,6 +243,8 @@ void MainWindow::AddViewCommands() {
   connect(holdAction, &QAction::toggled, this, [this](bool held) {
     holdAction->setText(held ? tr("继续") : tr("暂停"));
     ui->viewerWidget->SetHeld(held);
+    if (held) linkHealthTimer->start();
+    if (!held && !linkHealth.Active()) linkHealthTimer->stop();
     ShowStatus();
   });
   // Space holds from the start: the port box, which would take it as text,
@@ -347,7 +350,7 @@ void MainWindow::on_connectButton_clicked() {
     ui->serialPortBox->setEnabled(true);
     ui->baudrateBox->setEnabled(true);
     ui->refreshPortButton->setEnabled(true);
-    linkHealthTimer->stop();
+    if (!holdAction->isChecked()) linkHealthTimer->stop();
     linkHealth.Stop();
     ShowStatus();
   }

@@ -9,7 +9,7 @@
 // arguments and --help work everywhere.
 struct AppOptions {
   QString port;
-  int baud = 230400;
+  int baud = 0;  // 0 when not given: the saved rate, or 230400, stays
   bool connect = false;
   bool diagnosis = false;  // open the diagnosis view at start
   QString language;        // "zh", "en", or empty to follow the saved choice and the locale

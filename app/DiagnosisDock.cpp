@@ -171,6 +171,7 @@ void DiagnosisDock::showEvent(QShowEvent* event) {
 }
 
 void DiagnosisDock::Refresh() {
+  if (frozen) return;
   const int64_t now = NowMs();
   lastRefreshMs = now;
   DropOld(now);

@@ -50,6 +50,8 @@ class DiagnosisDock : public QDockWidget {
   void AddLinkSample(const KXLinkStats& stats, qint64 timeMs);
   // Redraws the plots from the history.
   void Refresh();
+  // A held view holds the plots too; the history keeps growing meanwhile.
+  void SetFrozen(bool on) { frozen = on; }
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -84,6 +86,7 @@ class DiagnosisDock : public QDockWidget {
   std::vector<Plot> plots;  // speed; points; packets and CRC errors; skipped bytes
   std::deque<Revolution> revolutions;
   std::deque<Second> seconds;
+  bool frozen = false;
   bool haveLink = false;
   KXLinkStats lastLink;
   int64_t lastLinkMs = 0;

@@ -55,7 +55,6 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui_MainWin
   protocol->SetQueueLimit(12000);
   isRunning.exchange(true);
   workerThread = new std::thread(&MainWindow::runWorker, this);
-  saveDir = QDir::currentPath();
   on_refreshPortButton_clicked();
   connect(this, &MainWindow::signalScanFrame, ui->viewerWidget, &vtkViewer::slotShowDeviceData);
 
@@ -78,6 +77,8 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui_MainWin
   });
   // The dock's own close button unchecks the menu entry.
   connect(diagnosisDock->toggleViewAction(), &QAction::toggled, ui->actionDiagnosis, &QAction::setChecked);
+  AddViewCommands();
+  ApplySettings(AppSettings::Load());
 }
 
 MainWindow::~MainWindow() {
@@ -89,6 +90,7 @@ MainWindow::~MainWindow() {
     delete workerThread;
     workerThread = nullptr;
   }
+  SaveSettings();
   delete ui;
   ui = nullptr;
   if (protocol->IsConnected() && sensorStarted) protocol->DisableLidar();
@@ -228,12 +230,111 @@ void MainWindow::OnCsvWriteFailed() {
   QMessageBox::critical(this, tr("错误"), tr("写入保存文件失败！"));
 }
 
+// Runs once a second while connected or held: a menu's status tips wipe the
+// line while it is open, and this puts it back.
 void MainWindow::UpdateLinkHealth() {
-  if (!linkHealth.Active()) return;
-  const KXLinkStats stats = protocol->GetLinkStats();
-  const int64_t now = MonotonicMs();
-  ui->statusbar->showMessage(linkHealth.Sample(stats, now));
-  diagnosisDock->AddLinkSample(stats, now);
+  if (linkHealth.Active()) {
+    const KXLinkStats stats = protocol->GetLinkStats();
+    const int64_t now = MonotonicMs();
+    linkLine = linkHealth.Sample(stats, now);
+    diagnosisDock->AddLinkSample(stats, now);
+  }
+  ShowStatus();
+}
+
+void MainWindow::ShowStatus() {
+  QStringList parts;
+  if (linkHealth.Active()) parts << linkLine;
+  if (holdAction->isChecked()) parts << tr("画面已暂停");
+  parts.removeAll(QString());
+  if (parts.isEmpty())
+    ui->statusbar->clearMessage();
+  else
+    ui->statusbar->showMessage(parts.join(QStringLiteral(" · ")));
+}
+
+// ---------------------------------------------------------------------------
+// Hold and settings
+
+void MainWindow::AddViewCommands() {
+  // Hold is a state of the view alone: the worker, the CSV rows, the labels
+  // and the counters go on.
+  holdAction = new QAction(tr("暂停"), this);
+  holdAction->setObjectName("actionHold");
+  holdAction->setCheckable(true);
+  holdAction->setShortcut(Qt::Key_Space);
+  ui->menu->insertAction(ui->menu->actions().value(0), holdAction);
+  ui->menu->insertSeparator(ui->menu->actions().value(1));
+  connect(holdAction, &QAction::toggled, this, [this](bool held) {
+    holdAction->setText(held ? tr("继续") : tr("暂停"));
+    ui->viewerWidget->SetHeld(held);
+    diagnosisDock->SetFrozen(held);
+    if (held) linkHealthTimer->start();
+    if (!held && !linkHealth.Active()) linkHealthTimer->stop();
+    ShowStatus();
+  });
+  // Space holds from the start: the port box, which would take it as text,
+  // does not have the focus until the operator clicks it.
+  ui->viewerWidget->setFocus();
+
+  ui->menu->addSeparator();
+  QAction* restore = ui->menu->addAction(tr("恢复默认设置"));
+  restore->setObjectName("actionRestoreDefaults");
+  connect(restore, &QAction::triggered, this, [this] {
+    ApplySettings(AppSettings::Defaults());
+    SaveSettings();
+  });
+
+  // Each change is saved once its command's own slot has made it.
+  for (QAction* a :
+       {ui->actionSetPointSize, ui->actionSaveDataCSV, ui->actionAngleOffset, ui->actionEnableAngleCalib,
+        ui->actionAlgoFilter, ui->actionEnableDistCorrect, ui->actionEnableAngleEdgeFilter,
+        ui->actionEnableWaterNoiseFilter, ui->actionSetDiffThr, ui->actionFilterMinRange, ui->actionFilterMaxRange,
+        ui->actionFilterIntnesityThr, ui->clockwiseRotationAction, ui->counterClockwiseRotationAction})
+    connect(a, &QAction::triggered, this, &MainWindow::SaveSettings);
+  connect(ui->connectButton, &QPushButton::clicked, this, &MainWindow::SaveSettings);
+}
+
+WindowSettings MainWindow::GatherSettings() const {
+  WindowSettings s;
+  s.port = ui->serialPortBox->currentText();
+  s.baud = ui->baudrateBox->currentText().toInt();
+  s.pointSize = ui->viewerWidget->pointSize;
+  s.rotationSign = ui->viewerWidget->rotationSign;
+  s.scan = CurrentSettings();
+  protocol->GetAngleOffset(&s.angleOffset);
+  s.saveDir = saveDir;
+  return s;
+}
+
+void MainWindow::ApplySettings(const WindowSettings& s) {
+  ui->serialPortBox->setCurrentText(s.port.isEmpty() ? ui->serialPortBox->itemText(0) : s.port);
+  ui->baudrateBox->setCurrentText(QString::number(s.baud));
+  ui->viewerWidget->SetPointSize(s.pointSize);
+  if (s.rotationSign < 0)
+    on_clockwiseRotationAction_triggered();
+  else
+    on_counterClockwiseRotationAction_triggered();
+  protocol->SetAngleOffset(s.angleOffset);
+  ui->actionEnableAngleCalib->setChecked(s.scan.enableAngleCalib);
+  ui->actionAlgoFilter->setChecked(s.scan.enableAlgoFilter);
+  ui->actionEnableDistCorrect->setChecked(s.scan.enableDistCorrect);
+  ui->actionEnableAngleEdgeFilter->setChecked(s.scan.enableAngleEdgeFilter);
+  ui->actionEnableWaterNoiseFilter->setChecked(s.scan.enableWaterNoiseFilter);
+  enableAngleCalib.store(s.scan.enableAngleCalib);
+  enableAlgoFilter.store(s.scan.enableAlgoFilter);
+  enableDistCorrect.store(s.scan.enableDistCorrect);
+  enableAngleEdgeFilter.store(s.scan.enableAngleEdgeFilter);
+  enableWaterNoiseFilter.store(s.scan.enableWaterNoiseFilter);
+  diffThr.store(s.scan.diffThr);
+  filterMinRange.store(s.scan.filterMinRange);
+  filterMaxRange.store(s.scan.filterMaxRange);
+  filterIntensityThr.store(s.scan.filterIntensityThr);
+  saveDir = s.saveDir;
+}
+
+void MainWindow::SaveSettings() {
+  if (!AppSettings::Save(GatherSettings())) qWarning("lds-tool: the settings could not be saved");
 }
 
 // ---------------------------------------------------------------------------
@@ -241,7 +342,7 @@ void MainWindow::UpdateLinkHealth() {
 
 void MainWindow::UsePort(const QString& port, int baud, bool connect) {
   ui->serialPortBox->setCurrentText(port);
-  ui->baudrateBox->setCurrentText(QString::number(baud));
+  if (baud > 0) ui->baudrateBox->setCurrentText(QString::number(baud));
   if (connect) QTimer::singleShot(0, ui->connectButton, &QPushButton::click);
 }
 
@@ -277,9 +378,9 @@ void MainWindow::on_connectButton_clicked() {
     ui->serialPortBox->setEnabled(true);
     ui->baudrateBox->setEnabled(true);
     ui->refreshPortButton->setEnabled(true);
-    linkHealthTimer->stop();
+    if (!holdAction->isChecked()) linkHealthTimer->stop();
     linkHealth.Stop();
-    ui->statusbar->clearMessage();
+    ShowStatus();
   }
 }
 

@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/AppSettings.h"
 #include "app/DiagnosisDock.h"
 #include "app/LinkHealth.h"
 #include "protocol/KXProtocol.h"
@@ -21,6 +22,7 @@
 #include "scan/ScanFilter.h"
 
 class Ui_MainWindow;
+class QAction;
 class QTimer;
 
 // The one window of the tool: serial-port controls, the information panel,
@@ -41,7 +43,7 @@ class MainWindow : public QMainWindow {
   QString SaveDir() const { return saveDir; }
   KXProtocol* Protocol() const { return protocol; }
 
-  // Fills in the port and baud rate as the operator would, and with `connect`
+  // Fills in the port and baud rate (unless 0) as the operator would, and with `connect`
   // connects once the event loop runs (a failure shows the usual message box).
   void UsePort(const QString& port, int baud, bool connect);
   // Shows or hides the diagnosis view, as 显示 → 诊断 does.
@@ -82,6 +84,14 @@ class MainWindow : public QMainWindow {
   // Caller holds csvMutex.
   void CloseCsvFile();
   void UpdateLinkHealth();
+  // The status line: the link-health line while connected, and the hold note.
+  void ShowStatus();
+
+  // Hold (Space), restore defaults, and saving each setting as it changes.
+  void AddViewCommands();
+  WindowSettings GatherSettings() const;
+  void ApplySettings(const WindowSettings& settings);
+  void SaveSettings();
 
   Ui_MainWindow* ui = nullptr;
   KXProtocol* protocol = nullptr;
@@ -115,4 +125,7 @@ class MainWindow : public QMainWindow {
   LinkHealth linkHealth;
   // Live plots of the revolutions' figures and the link counters.
   DiagnosisDock* diagnosisDock = nullptr;
+  QString linkLine;
+
+  QAction* holdAction = nullptr;
 };

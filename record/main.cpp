@@ -119,8 +119,10 @@ int main(int argc, char** argv) {
     if (!stats->Open(options.statsPath, error)) return openFailed();
   }
 
-  // Left behind at exit: its writer may still wait on a stalled reader.
-  RecordConsole& console = *new RecordConsole;
+  // Left behind at exit, since its writer may still wait on a stalled reader;
+  // held by a static so that the leak checker sees it as still in use.
+  static RecordConsole* const leftBehind = new RecordConsole;
+  RecordConsole& console = *leftBehind;
   if (!console.Start(error)) return openFailed();
   const bool onTerminal = isatty(STDERR_FILENO) == 1;
   Progress progress(onTerminal, console);

@@ -291,6 +291,7 @@ void vtkViewer::GetSelectedPoint(float* distance, float* angle, uint8_t* intensi
 }
 
 void vtkViewer::slotShowDeviceData(std::vector<KXScanPoint> _kx_pointCloud) {
+  if (held) return;
   lastFrame = std::move(_kx_pointCloud);
   ShowFrame(lastFrame);
 }

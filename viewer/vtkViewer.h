@@ -37,6 +37,10 @@ class vtkViewer : public QWidget {
   // +1 counter-clockwise, -1 clockwise; redraws the frame on the view.
   void SetRotationSign(int sign);
   void ShowScalarBar(bool show, int mode);
+  // While held the view keeps its frame and ignores new ones; picking and the
+  // measuring line work on the held frame.
+  void SetHeld(bool hold) { held = hold; }
+  bool IsHeld() const { return held; }
   // Thread-safe: each value is read whole.
   void GetSelectedPoint(float* distance, float* angle, uint8_t* intensity);
   pcl::PointXYZI PickPoint(double x, double y);
@@ -58,6 +62,7 @@ class vtkViewer : public QWidget {
 
   Ui_vtkViewer* ui = nullptr;
   int colorMode = 0;
+  bool held = false;
   std::shared_ptr<pcl::visualization::PCLVisualizer> visualizer;
   pcl::PointXYZ xAxisStart{10, 0, 0};
   pcl::PointXYZ xAxisEnd{-10, 0, 0};

@@ -297,6 +297,22 @@
         <source>诊断</source>
         <translation>Diagnosis</translation>
     </message>
+    <message>
+        <source>画面已暂停</source>
+        <translation>View held</translation>
+    </message>
+    <message>
+        <source>暂停</source>
+        <translation>Hold</translation>
+    </message>
+    <message>
+        <source>继续</source>
+        <translation>Resume</translation>
+    </message>
+    <message>
+        <source>恢复默认设置</source>
+        <translation>Restore default settings</translation>
+    </message>
 </context>
 <context>
     <name>QObject</name>

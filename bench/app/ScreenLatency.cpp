@@ -14,6 +14,7 @@
 #include <QApplication>
 #include <QProcess>
 #include <QPushButton>
+#include <QSettings>
 #include <QSurfaceFormat>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -121,6 +122,9 @@ int main(int argc, char** argv) {
   }
   const QString port = QString(sim.readLine()).trimmed();
 
+  // Measured from the first-start settings, leaving the operator's saved ones alone.
+  QTemporaryDir settingsDir;
+  QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir.path());
   MainWindow window;
   std::atomic<long> published{0};
   QObject::connect(&window, &MainWindow::signalScanFrame, &window, [&](std::vector<KXScanPoint> f) {

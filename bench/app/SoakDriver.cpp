@@ -20,7 +20,9 @@
 #include <QMouseEvent>
 #include <QOpenGLWidget>
 #include <QPushButton>
+#include <QSettings>
 #include <QSurfaceFormat>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <algorithm>
 #include <atomic>
@@ -140,6 +142,9 @@ int main(int argc, char* argv[]) {
       opt.startupOnly = v == "1";
   }
 
+  // Measured from the first-start settings, leaving the operator's saved ones alone.
+  QTemporaryDir settingsDir;
+  QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir.path());
   MainWindow window;
   window.setWindowTitle(MainWindow::kWindowTitle);
   auto* view = window.findChild<vtkViewer*>("viewerWidget");

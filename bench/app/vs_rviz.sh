@@ -455,7 +455,8 @@ run_tool() {
   launch sim "$sim" --link "$work/lds" --autostart --rps "$rps" --pps "$pps" --baud "$baud" --stats-file "$work/sim-stats.txt"
   local sim_pid=$last
   wait_for 10 test -e "$work/lds" || { show_log sim; die "lds-sim did not create $work/lds"; }
-  launch tool "$tool" --port "$work/lds" --baud "$baud" --connect
+  # A settings folder of its own: measured from the first-start settings.
+  launch tool env XDG_CONFIG_HOME="$work/config" "$tool" --port "$work/lds" --baud "$baud" --connect
   local tool_pid=$last
   wait_for 60 tool_has_port "$tool_pid" || {
     show_log tool

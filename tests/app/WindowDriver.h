@@ -14,6 +14,8 @@
 #include <QPointer>
 #include <QProcess>
 #include <QPushButton>
+#include <QSettings>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <deque>
 #include <functional>
@@ -71,6 +73,12 @@ class ModalAnswerer {
   QTimer timer;
   std::deque<Handler> handlers;
   std::vector<QPointer<QWidget>> answered;
+};
+
+// Settings of the test's own: none left by another test, none of the user's.
+struct OwnSettings {
+  OwnSettings() { QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.path()); }
+  QTemporaryDir dir;
 };
 
 inline bool WaitFor(const std::function<bool()>& done, int timeoutMs = 5000) {

@@ -3,6 +3,7 @@
 // command line.
 #include <QComboBox>
 #include <QDialogButtonBox>
+#include <QDir>
 #include <QInputDialog>
 #include <QLabel>
 #include <QMenuBar>
@@ -34,6 +35,7 @@ class WindowTest : public ::testing::Test {
     QTest::mouseClick(Find<QPushButton>(window, button), Qt::LeftButton);
     return seen;
   }
+  OwnSettings settings;
   MainWindow window;
   ModalAnswerer answer;
 };
@@ -51,11 +53,13 @@ TEST_F(WindowTest, StartsWithItsTextsAndDefaults) {
   auto* baud = Find<QComboBox>(window, "baudrateBox");
   for (int i = 0; i < baud->count(); ++i) shown << baud->itemText(i);
   shown << baud->currentText();
-  EXPECT_EQ(shown.join(" "),
-            "文件 保存.csv 显示 设置点云尺寸 设置角度偏移 使能角度矫正[x] 使能滤波[ ] 使能距离补偿[ ] 使能棱边滤波[ ] "
-            "使能水中噪点滤波[ ] 设置距离差极值阈值 设置滤波距离最小值 设置滤波距离最大值 设置滤波信号阈值 旋转方向  "
-            "诊断[ ]  "
-            "语言 / Language 转速： 0 r/min 时间戳： -1 ms 0 m 0 ° 0 连接 115200 230400 460800 230400");
+  EXPECT_EQ(
+      shown.join(" ").toStdString(),
+      "文件 保存.csv 显示 暂停[ ]  设置点云尺寸 设置角度偏移 使能角度矫正[x] 使能滤波[ ] 使能距离补偿[ ] "
+      "使能棱边滤波[ ] 使能水中噪点滤波[ ] 设置距离差极值阈值 设置滤波距离最小值 设置滤波距离最大值 设置滤波信号阈值 "
+      "旋转方向  诊断[ ]  语言 / Language  恢复默认设置 转速： 0 r/min 时间戳： -1 ms 0 m 0 ° 0 连接 115200 230400 "
+      "460800 "
+      "230400");
   EXPECT_TRUE(Find<QAction>(window, "counterClockwiseRotationAction")->isChecked());
 
   // Each command slot is bound by name only: a renamed widget would leave it dead.
@@ -122,6 +126,14 @@ TEST_F(WindowTest, DialogsSetTheirValuesAndSwitchesFollowTheirMarks) {
   EXPECT_EQ(Find<vtkViewer>(window, "viewerWidget")->rotationSign, -1);
 }
 
+// Space holds at once, not typed into the port box; with no link the note stands alone.
+TEST_F(WindowTest, SpaceHoldsFromTheStart) {
+  window.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+  EXPECT_EQ(Find<QAction>(window, "actionHold")->text() + window.statusBar()->currentMessage(), "继续画面已暂停");
+}
+
 TEST_F(WindowTest, CommandsWithoutADeviceOrFileFailAndSaySo) {
   Find<QComboBox>(window, "serialPortBox")->setEditText("/dev/no-such-lds-port");
   EXPECT_EQ(Click("connectButton"), "错误|连接设备失败！");
@@ -140,6 +152,65 @@ TEST_F(WindowTest, CommandsWithoutADeviceOrFileFailAndSaySo) {
   save->trigger();
   EXPECT_EQ(seen, "错误|打开保存文件失败！");
   EXPECT_EQ(save->text(), "保存.csv");
+}
+
+// The settings a window shows: check marks (hold too), what the worker reads, the view, baud rate and folder.
+QString Shown(MainWindow& w) {
+  const ScanSettings s = w.CurrentSettings();
+  float offset = 0;
+  w.Protocol()->GetAngleOffset(&offset);
+  auto* view = Find<vtkViewer>(w, "viewerWidget");
+  QString out;
+  for (QAction* a : Find<QMenu>(w, "menu")->actions() + Find<QMenu>(w, "menu_3")->actions())
+    if (a->isCheckable()) out += QString::number(a->isChecked());
+  for (double v :
+       {0. + s.enableAngleCalib, 0. + s.enableAlgoFilter, 0. + s.enableDistCorrect, 0. + s.enableAngleEdgeFilter,
+        0. + s.enableWaterNoiseFilter, s.diffThr, 0. + s.filterMinRange, 0. + s.filterMaxRange,
+        0. + s.filterIntensityThr, 0. + offset, 0. + view->pointSize, 0. + view->rotationSign})
+    out += " " + QString::number(v);
+  return out + " " + Find<QComboBox>(w, "baudrateBox")->currentText() + " " + QDir(w.SaveDir()).dirName();
+}
+
+TEST(SettingsTest, KeptBetweenStartsCheckedFieldByFieldAndRestored) {
+  OwnSettings settings;
+  ModalAnswerer answer;
+  const QString first = Shown(*std::make_unique<MainWindow>()), cwd = QDir::current().dirName();
+  EXPECT_EQ(first, "010000001 1 0 0 0 0 120 300 1500 40 0 3 1 230400 " + cwd);
+
+  // A damaged file: each bad value falls back alone, and closing rewrites it clean.
+  QFile file(settings.dir.path() + "/lds-tool/lds-tool.conf");
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  EXPECT_FALSE(file.readAll().contains("language"));  // none chosen: the locale still decides
+  file.close();
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  file.write(QByteArray("\xff\xfe\0\x01[[garbage\nlanguage=en\nobsolete=1\n", 37) +
+             "[link]\nport=/dev/ttyLDS\nbaud=9600\n[view]\npointSize=11\nrotation=clockwise\n[scan]\nangleCalib=maybe\n"
+             "pointFilter=true\ndistCorrect=true\nedgeFilter=true\nwaterNoiseFilter=true\ndiffThr=87.5\nminRange=250\n"
+             "maxRange=2000\nintensityThr=12\nangleOffset=1e9\n[file]\nsaveDir=/no/such/dir\n");
+  file.close();
+  {
+    MainWindow w;
+    EXPECT_EQ(Shown(w), "011111010 1 1 1 1 1 87.5 250 2000 12 0 3 -1 230400 " + cwd);
+    Find<QAction>(w, "actionEnableAngleCalib")->trigger();
+    Find<vtkViewer>(w, "viewerWidget")->SetPointSize(6);
+    w.Protocol()->SetAngleOffset(-12.25);
+    Find<QComboBox>(w, "baudrateBox")->setCurrentIndex(2);
+    answer.ThenSave(settings.dir.path() + "/csv/scan.csv");
+    Find<QAction>(w, "actionSaveDataCSV")->trigger();
+    Find<QAction>(w, "actionSaveDataCSV")->trigger();  // stops the recording
+  }
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  const QByteArray saved = file.readAll();
+  EXPECT_TRUE(saved.contains("language=en"));
+  for (const char* bad : {"\xff", "garbage", "obsolete", "9600", "=11", "maybe", "1e9", "/no/such"})
+    EXPECT_FALSE(saved.contains(bad)) << bad;
+  MainWindow again;
+  EXPECT_EQ(Shown(again), "001111010 0 1 1 1 1 87.5 250 2000 12 -12.25 6 -1 460800 csv");
+  EXPECT_EQ(Find<QComboBox>(again, "serialPortBox")->currentText(), "/dev/ttyLDS");
+
+  Find<QAction>(again, "actionRestoreDefaults")->trigger();
+  EXPECT_EQ(Shown(again), first);
+  EXPECT_EQ(Shown(*std::make_unique<MainWindow>()), first);  // saved at once
 }
 
 // Language choice with its own settings file and locale, both put back after.
@@ -186,7 +257,7 @@ TEST_F(LanguageTest, EnglishWindowAndTheChoiceOfLanguage) {
   });
   Find<QAction>(window, "actionSetDiffThr")->trigger();
   EXPECT_EQ(shown.join("; "),
-            "Save .csv; Set point size; Set angle offset; Clockwise; Counter-clockwise; 中文; English; Connection; "
+            "Save .csv; Hold; ; Clockwise; Counter-clockwise; 中文; English; Connection; "
             "Speed:; Connect; 4500 points/s · 375 packets/s · CRC errors 1 · skipped bytes 2; "
             "Set distance-difference threshold|Value|OK Cancel");
   EXPECT_TRUE(Find<QAction>(window, "actionLanguageEnglish")->isChecked());

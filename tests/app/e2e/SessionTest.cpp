@@ -86,6 +86,7 @@ class SessionTest : public ::testing::Test {
     Find<QAction>(*window, "actionSaveDataCSV")->trigger();
   }
 
+  OwnSettings settings;
   QTemporaryDir tmp;
   QObject context;
   int liveFrames = 0, emptyFrames = 0;
@@ -111,7 +112,18 @@ TEST_F(SessionTest, TheDisplayShowsEveryRevolutionAndTheMeasuringLine) {
   }
   EXPECT_GE(pictures.size(), 5u);
 
-  // A right click on a point on the screen measures it and draws the red line.
+  // Space holds the view: one picture while frames keep coming; the status line says so.
+  window->activateWindow();  // no window manager here to do it
+  ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+  QTest::qWait(100);
+  last = SceneArea(ScreenPixels(view));
+  const int heldAt = liveFrames;
+  for (int i = 0; i < 5; ++i, QTest::qWait(200)) EXPECT_TRUE(SceneArea(ScreenPixels(view)) == last) << "look " << i;
+  EXPECT_GE(liveFrames, heldAt + 5);
+  EXPECT_TRUE(window->statusBar()->currentMessage().contains(QRegularExpression("包/秒 .* · 画面已暂停$")));
+
+  // A right click on a point of the held frame measures it and draws the red line.
   QPoint target;
   for (int y = 0; y < last.height() && target.isNull(); y += 2)
     for (int x = 0; x < last.width() && target.isNull(); x += 2)
@@ -121,6 +133,10 @@ TEST_F(SessionTest, TheDisplayShowsEveryRevolutionAndTheMeasuringLine) {
   QTest::mouseClick(view, Qt::RightButton, Qt::NoModifier, target);
   EXPECT_TRUE(WaitFor([&] { return Label("selectDistLabel") != "0 m"; }, 2000));
   EXPECT_GT(CountPixels(SceneArea(ScreenPixels(view)), Red), 20);
+
+  last = SceneArea(ScreenPixels(view));  // held, with the line
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+  EXPECT_TRUE(WaitFor([&] { return !(SceneArea(ScreenPixels(view)) == last); }, 2000));
 }
 
 // 显示 → 诊断 opens the plots beside the view; after a stream the display shows

@@ -24,6 +24,7 @@
 #                  revolution)
 #   SHOTS=DIR      save a screenshot of each program (needs ImageMagick's import)
 #   KEEP=1         keep the work folder with every log
+#   LDS_TOOL_ARGS  more options for lds-tool, e.g. --diagnosis for the plots
 #
 # Installs rviz, ros-core, python3-rospy and python3-sensor-msgs from Debian
 # when missing. Everything talks over loopback; every process started here is
@@ -456,7 +457,8 @@ run_tool() {
   local sim_pid=$last
   wait_for 10 test -e "$work/lds" || { show_log sim; die "lds-sim did not create $work/lds"; }
   # A settings folder of its own: measured from the first-start settings.
-  launch tool env XDG_CONFIG_HOME="$work/config" "$tool" --port "$work/lds" --baud "$baud" --connect
+  # shellcheck disable=SC2086 # the extra options are words on purpose
+  launch tool env XDG_CONFIG_HOME="$work/config" "$tool" --port "$work/lds" --baud "$baud" --connect ${LDS_TOOL_ARGS:-}
   local tool_pid=$last
   wait_for 60 tool_has_port "$tool_pid" || {
     show_log tool

@@ -91,6 +91,10 @@ MainWindow::~MainWindow() {
     workerThread = nullptr;
   }
   SaveSettings();
+  // The dock hides as the window's widgets go, and its toggle would reach
+  // back into this window after its destructor has run.
+  disconnect(diagnosisDock->toggleViewAction(), nullptr, nullptr, nullptr);
+  disconnect(ui->actionDiagnosis, nullptr, this, nullptr);
   delete ui;
   ui = nullptr;
   if (protocol->IsConnected() && sensorStarted) protocol->DisableLidar();

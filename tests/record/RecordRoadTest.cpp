@@ -223,8 +223,9 @@ TEST_F(Road, ASlowRawReaderNeitherGrowsNorHoldsUpTheRecorder) {
   // A reader that takes nothing at all: Ctrl-C still ends it, and says what was lost.
   ASSERT_EQ(mkfifo(P("stalled").c_str(), 0600), 0);
   const int stalled = open(P("stalled").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  fcntl(stalled, F_SETPIPE_SZ, 4096);  // full within a tenth of a second, however slow the start
   auto stuck = Record({"--port", port, "--baud", "460800", "--raw", P("stalled")});
-  std::this_thread::sleep_for(1500ms);
+  std::this_thread::sleep_for(2500ms);
   stuck->Signal(SIGINT);
   EXPECT_EQ(stuck->Wait(10s), 1);
   EXPECT_NE(stuck->Err().find("could not be written to the raw file"), std::string::npos) << stuck->Err();

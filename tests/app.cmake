@@ -12,7 +12,8 @@ if(LDS_GUI AND TARGET lds_app)
   target_link_libraries(app_window_tests PRIVATE lds_app_testmain)
   target_compile_definitions(app_window_tests PRIVATE LDS_TOOL_PATH="$<TARGET_FILE:lds-tool>")
   add_dependencies(app_window_tests lds-tool)
-  gtest_discover_tests(app_window_tests DISCOVERY_MODE PRE_TEST PROPERTIES LABELS gui TIMEOUT 120)
+  # Keys go to the focused window: alone, so that no other test's window takes the focus.
+  gtest_discover_tests(app_window_tests DISCOVERY_MODE PRE_TEST PROPERTIES LABELS gui TIMEOUT 120 RUN_SERIAL TRUE)
 
   find_package(Qt5 COMPONENTS LinguistTools REQUIRED)
   add_test(NAME app_untranslated_texts

@@ -216,14 +216,13 @@ TEST(SettingsTest, KeptBetweenStartsCheckedFieldByFieldAndRestored) {
 // Language choice with its own settings file and locale, both put back after.
 class LanguageTest : public ::testing::Test {
  protected:
-  void SetUp() override { QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir.path()); }
   void TearDown() override { qputenv("LC_ALL", savedLocale); }
   QString Buttons(QWidget* dialog) {
     QStringList texts;
     for (QAbstractButton* b : dialog->findChild<QDialogButtonBox*>()->buttons()) texts << b->text();
     return texts.join(" ");
   }
-  QTemporaryDir settingsDir;
+  OwnSettings settings;
   QByteArray savedLocale = qgetenv("LC_ALL");
   ModalAnswerer answer;
 };

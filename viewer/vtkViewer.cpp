@@ -4,17 +4,19 @@
 #include <QVTKOpenGLNativeWidget.h>
 #include <pcl/visualization/pcl_visualizer.h>
 #include <vtkActor.h>
+#include <vtkAppendPolyData.h>
 #include <vtkCellArray.h>
 #include <vtkColorTransferFunction.h>
 #include <vtkGenericOpenGLRenderWindow.h>
 #include <vtkIdTypeArray.h>
+#include <vtkLODActor.h>
 #include <vtkLookupTable.h>
+#include <vtkMath.h>
 #include <vtkPointData.h>
 #include <vtkPoints.h>
 #include <vtkPolyData.h>
 #include <vtkPolyDataMapper.h>
 #include <vtkProperty.h>
-#include <vtkRegularPolygonSource.h>
 #include <vtkRenderWindow.h>
 #include <vtkRenderer.h>
 #include <vtkRendererCollection.h>
@@ -22,8 +24,13 @@
 #include <vtkScalarBarRepresentation.h>
 #include <vtkScalarBarWidget.h>
 #include <vtkSmartPointer.h>
+#include <vtkTransform.h>
+#include <vtkTransformPolyDataFilter.h>
 #include <vtkUnsignedCharArray.h>
+#include <vtkVectorText.h>
 
+#include <QCoreApplication>
+#include <cmath>
 #include <mutex>
 
 #include "ui_vtkViewer.h"
@@ -51,6 +58,67 @@ constexpr double kGrey = 0.5;
 
 void ResetTopDownCamera(pcl::visualization::PCLVisualizer& visualizer) {
   visualizer.setCameraPosition(0, 0, 40, 0, 0, 0, 1, 0, 0, 0);
+}
+
+// The axes and the ten one-metre rings as one actor of plain lines. VTK's cost
+// of a render grows with the number of actors far more than with their
+// vertices, and under a software renderer the view is drawn on the CPU, so the
+// static scene is one draw. Lines without normals are not lit: they keep their
+// exact grey.
+vtkSmartPointer<vtkActor> GridActor() {
+  constexpr int kRings = 10;
+  constexpr int kSides = 70;
+  auto points = vtkSmartPointer<vtkPoints>::New();
+  auto lines = vtkSmartPointer<vtkCellArray>::New();
+  const double axes[4][3] = {{10, 0, 0}, {-10, 0, 0}, {0, 10, 0}, {0, -10, 0}};
+  for (int a = 0; a < 4; a += 2) {
+    const vtkIdType ends[2] = {points->InsertNextPoint(axes[a]), points->InsertNextPoint(axes[a + 1])};
+    lines->InsertNextCell(2, ends);
+  }
+  for (int r = 1; r <= kRings; ++r) {
+    const vtkIdType first = points->GetNumberOfPoints();
+    for (int k = 0; k < kSides; ++k) {
+      const double phi = 2.0 * vtkMath::Pi() * k / kSides;
+      points->InsertNextPoint(r * std::cos(phi), r * std::sin(phi), 0.0);
+    }
+    lines->InsertNextCell(kSides + 1);
+    for (int k = 0; k < kSides; ++k) lines->InsertCellPoint(first + k);
+    lines->InsertCellPoint(first);
+  }
+  auto data = vtkSmartPointer<vtkPolyData>::New();
+  data->SetPoints(points);
+  data->SetLines(lines);
+  auto mapper = vtkSmartPointer<vtkPolyDataMapper>::New();
+  mapper->SetInputData(data);
+  auto actor = vtkSmartPointer<vtkActor>::New();
+  actor->SetMapper(mapper);
+  actor->GetProperty()->SetColor(kGrey, kGrey, kGrey);
+  return actor;
+}
+
+// The labels "1m" to "10m" along the x axis, turned to read along it, as one
+// actor for the same reason.
+vtkSmartPointer<vtkActor> RingLabelsActor() {
+  auto append = vtkSmartPointer<vtkAppendPolyData>::New();
+  for (int n = 1; n <= 10; ++n) {
+    auto text = vtkSmartPointer<vtkVectorText>::New();
+    text->SetText((std::to_string(n) + "m").c_str());
+    auto place = vtkSmartPointer<vtkTransform>::New();
+    place->Translate(n, 0.0, 0.0);
+    place->RotateZ(-90.0);
+    place->Scale(0.3, 0.3, 0.3);
+    auto moved = vtkSmartPointer<vtkTransformPolyDataFilter>::New();
+    moved->SetInputConnection(text->GetOutputPort());
+    moved->SetTransform(place);
+    append->AddInputConnection(moved->GetOutputPort());
+  }
+  append->Update();
+  auto mapper = vtkSmartPointer<vtkPolyDataMapper>::New();
+  mapper->SetInputData(append->GetOutput());
+  auto actor = vtkSmartPointer<vtkActor>::New();
+  actor->SetMapper(mapper);
+  actor->GetProperty()->SetColor(kGrey, kGrey, kGrey);
+  return actor;
 }
 
 // Replaces the geometry and per-point colours of a cloud actor with the
@@ -150,36 +218,22 @@ void vtkViewer::InitScene() {
   // a frame arrives.
   ui->viewer->setAttribute(Qt::WA_OpaquePaintEvent);
   setAttribute(Qt::WA_OpaquePaintEvent);
+  // A window that holds an OpenGL widget is composed through OpenGL as a
+  // whole, each time anything in it changes. As its own native window the view
+  // is composed alone, and the labels beside it are painted the plain way:
+  // under a software renderer that is a fraction of the CPU per frame. Its
+  // neighbours stay plain widgets.
+  QCoreApplication::setAttribute(Qt::AA_DontCreateNativeWidgetSiblings);
+  setAttribute(Qt::WA_NativeWindow);
 
   visualizer->setBackgroundColor(0.1, 0.1, 0.1);
   ResetTopDownCamera(*visualizer);
   visualizer->setShowFPS(false);
-  visualizer->addLine(xAxisStart, xAxisEnd, kGrey, kGrey, kGrey, "lineX", 0);
-  visualizer->addLine(yAxisStart, yAxisEnd, kGrey, kGrey, kGrey, "lineY", 0);
-  for (int n = 1; n <= 10; ++n) {
-    const std::string label = std::to_string(n) + "m";
-    double orientation[3] = {0.0, 0.0, -90.0};
-    visualizer->addText3D(label, pcl::PointXYZ(static_cast<float>(n), 0.0f, 0.0f), orientation, 0.3, kGrey, kGrey,
-                          kGrey, label, 0);
-  }
-
   visualizer->setupInteractor(ui->viewer->interactor(), ui->viewer->renderWindow());
 
   vtkRenderer* firstRenderer = ui->viewer->renderWindow()->GetRenderers()->GetFirstRenderer();
-  for (int i = 1; i <= 10; ++i) {
-    auto ring = vtkSmartPointer<vtkRegularPolygonSource>::New();
-    ring->SetNumberOfSides(70);
-    ring->SetRadius(i);
-    ring->SetCenter(0, 0, 0);
-    auto mapper = vtkSmartPointer<vtkPolyDataMapper>::New();
-    mapper->SetInputConnection(ring->GetOutputPort());
-    auto actor = vtkSmartPointer<vtkActor>::New();
-    actor->SetMapper(mapper);
-    actor->GetProperty()->SetColor(kGrey, kGrey, kGrey);
-    actor->GetProperty()->SetOpacity(1.0);
-    actor->GetProperty()->SetRepresentationToWireframe();
-    firstRenderer->AddActor(actor);
-  }
+  firstRenderer->AddActor(GridActor());
+  firstRenderer->AddActor(RingLabelsActor());
 
   {
     pcl::PointCloud<pcl::PointXYZRGB>::Ptr empty(new pcl::PointCloud<pcl::PointXYZRGB>);
@@ -187,6 +241,12 @@ void vtkViewer::InitScene() {
     pcl::visualization::PointCloudColorHandlerGenericField<pcl::PointXYZRGB> colour(empty, "x");
     visualizer->addPointCloud<pcl::PointXYZRGB>(empty, colour, geometry, cloudId, 0);
   }
+  // The cloud's actor would build reduced copies of every new frame for faster
+  // redraws while the camera moves; 600 points need none. Giving it its own
+  // mapper as the only level of detail stops that work.
+  auto cloud = visualizer->getCloudActorMap()->find(cloudId);
+  if (cloud != visualizer->getCloudActorMap()->end() && cloud->second.actor)
+    cloud->second.actor->AddLODMapper(cloud->second.actor->GetMapper());
   visualizer->setPointCloudRenderingProperties(pcl::visualization::PCL_VISUALIZER_POINT_SIZE, pointSize, cloudId, 0);
 
   legend->widget = vtkSmartPointer<vtkScalarBarWidget>::New();

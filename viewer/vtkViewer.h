@@ -64,10 +64,6 @@ class vtkViewer : public QWidget {
   int colorMode = 0;
   bool held = false;
   std::shared_ptr<pcl::visualization::PCLVisualizer> visualizer;
-  pcl::PointXYZ xAxisStart{10, 0, 0};
-  pcl::PointXYZ xAxisEnd{-10, 0, 0};
-  pcl::PointXYZ yAxisStart{0, 10, 0};
-  pcl::PointXYZ yAxisEnd{0, -10, 0};
   pcl::PointCloud<pcl::PointXYZI>::Ptr frameCloud;
   std::vector<KXScanPoint> lastFrame;  // the frame on the view, kept for redrawing
   std::string cloudId = "scan";

@@ -318,16 +318,22 @@ bool PcdRecorder::Open(const std::string& directory, std::string& error) {
 
 bool PcdRecorder::WriteRevolution(long number, const std::vector<KXScanPoint>& frame, std::string& error) {
   if (failed) return false;
+  if (WritePcdFile((fs::path(dir) / FileName(number)).string(), frame, 1, error)) return true;
+  failed = true;
+  return false;
+}
+
+bool WritePcdFile(const std::string& path, const std::vector<KXScanPoint>& frame, int rotationSign,
+                  std::string& error) {
   pcl::PointCloud<pcl::PointXYZI> cloud;
   cloud.reserve(frame.size());
   for (const KXScanPoint& p : frame) {
-    if (p.distance != 0) cloud.push_back(ToCloudPoint(p));
+    if (p.distance != 0) cloud.push_back(ToCloudPoint(p, rotationSign));
   }
   cloud.width = static_cast<uint32_t>(cloud.size());
   cloud.height = 1;
   cloud.is_dense = true;
 
-  const std::string path = (fs::path(dir) / FileName(number)).string();
   pcl::PCDWriter writer;
   int result = 0;
   try {
@@ -343,12 +349,10 @@ bool PcdRecorder::WriteRevolution(long number, const std::vector<KXScanPoint>& f
     }
   } catch (const std::exception& e) {
     error = "writing PCD file " + path + " failed: " + e.what();
-    failed = true;
     return false;
   }
   if (result != 0) {
     error = "writing PCD file " + path + " failed" + (errno ? std::string(": ") + std::strerror(errno) : "");
-    failed = true;
     return false;
   }
   return true;

@@ -143,6 +143,49 @@ TEST(ViewerOnScreen, EveryChangeReachesTheDisplayByItself) {
   EXPECT_LE(CountPixels(area(), [](QRgb c) { return Coloured(c) && qRed(c) <= std::max(qGreen(c), qBlue(c)); }), 16);
 }
 
+// Trails of three: three arcs at 2, 3 and 4 m, drawn in that order, fade
+// with age; picking takes the newest arc only; a trail of one is the newest alone.
+TEST(ViewerOnScreen, TrailsFadeOlderRevolutionsAndPickTheNewest) {
+  vtkViewer view;
+  view.resize(800, 450);
+  view.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+  view.SetTrailLength(3);
+  for (int mm : {2000, 3000, 4000}) {
+    std::vector<KXScanPoint> frame(600);
+    for (int k = 0; k < 150; ++k) frame[k] = KXScanPoint{k * 0.6f, static_cast<uint16_t>(mm), 200};
+    view.slotShowDeviceData(frame);
+  }
+  // The brightest pixel around the 30-degree point of an arc (the measuring line will stand at 45).
+  auto brightness = [&](double metres) {
+    const QImage shown = ScreenPixels(RenderWidget(view));
+    const QPoint at = WidgetPosOf(view, metres * std::cos(M_PI / 6), metres * std::sin(M_PI / 6));
+    int best = 0;
+    for (int dy = -3; dy <= 3; ++dy)
+      for (int dx = -3; dx <= 3; ++dx) {
+        const QRgb c = shown.pixel(at + QPoint(dx, dy));
+        if (Coloured(c)) best = std::max(best, qRed(c) + qGreen(c) + qBlue(c));
+      }
+    return best;
+  };
+  const int oldest = brightness(2), middle = brightness(3), newest = brightness(4);
+  EXPECT_GT(oldest, 0);
+  EXPECT_LT(oldest, middle - 50);
+  EXPECT_LT(middle, newest - 50);
+
+  QTest::mouseClick(RenderWidget(view), Qt::RightButton, Qt::NoModifier,
+                    WidgetPosOf(view, 3 * std::cos(M_PI / 4), 3 * std::sin(M_PI / 4)));
+  float distance = 0, angle = 0;
+  uint8_t intensity = 0;
+  view.GetSelectedPoint(&distance, &angle, &intensity);
+  EXPECT_NEAR(distance, 4.0f, 0.01f);
+  EXPECT_EQ(view.NewestFrame()[0].distance, 4000);
+
+  view.SetTrailLength(1);
+  EXPECT_EQ(brightness(2) + brightness(3), 0);
+  EXPECT_EQ(brightness(4), newest);
+}
+
 TEST(ViewerOnScreen, DestroyingAViewerReleasesItsWholeScene) {
   for (int k = 0; k < 2; ++k) {  // the VTK factories are registered once, for every viewer
     vtkWeakPointer<vtkRenderWindow> window;

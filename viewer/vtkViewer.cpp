@@ -60,10 +60,10 @@ constexpr int kBackground = 26;
 
 // Replaces the geometry and per-point colours of a cloud actor with the given
 // clouds, oldest first, each with its colours faded towards the background by
-// its weight (1 keeps them). The actor and its rendering properties stay. The
-// visualizer's own update casts the mapper to a type it does not have
-// (undefined behaviour the sanitizers stop at), so the poly data is built here,
-// in one pass over all clouds.
+// its weight in 256ths (256 keeps them). The actor and its rendering
+// properties stay. The visualizer's own update casts the mapper to a type it
+// does not have (undefined behaviour the sanitizers stop at), so the poly data
+// is built here, in one pass over all clouds.
 void UpdateCloudActor(vtkActor& actor,
                       const std::vector<std::pair<const pcl::PointCloud<pcl::PointXYZRGB>*, int>>& clouds) {
   vtkIdType n = 0;

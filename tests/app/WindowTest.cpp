@@ -193,6 +193,8 @@ TEST_F(WindowTest, SavesTheHeldFrameAsPcdAndPng) {
   QWidget* scene = Find<QWidget>(*view, "viewer");
   EXPECT_EQ(png.convertToFormat(QImage::Format_RGB32), ScreenPixels(scene));
 
+  answer.ThenSave(tmp.path() + "/plain");  // no ending: the first file type, PCD
+  save->trigger();
   QString seen;
   answer.ThenSave("/proc/frame.pcd");  // no file can be made there, even by root
   answer.ThenBox(&seen);
@@ -203,8 +205,9 @@ TEST_F(WindowTest, SavesTheHeldFrameAsPcdAndPng) {
   ASSERT_TRUE(QDir(tmp.path()).mkdir("taken.png"));
   QString error;
   EXPECT_FALSE(FrameExport::WritePng(tmp.path() + "/taken.png", png, &error));
+  EXPECT_FALSE(FrameExport::WritePng(tmp.path() + "/blank.png", QImage(), &error));  // the write itself fails
   EXPECT_EQ(QDir(tmp.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).join(" "),
-            "frame.pcd taken.png view.png");
+            "frame.pcd plain.pcd taken.png view.png");
 }
 
 // The settings a window shows: check marks (hold too), what the worker reads, the view, baud rate and folder.

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <string>
 
-#include "record/RecordOutputs.h"
+#include "scan/PcdFile.h"
 #include "viewer/vtkViewer.h"
 
 bool FrameExport::WriteReplacing(const QString& path, const std::function<bool(const QString&, QString*)>& write,

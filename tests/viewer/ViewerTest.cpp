@@ -164,7 +164,9 @@ TEST(ViewerOnScreen, TrailsFadeOlderRevolutionsAndPickTheNewest) {
     for (int dy = -3; dy <= 3; ++dy)
       for (int dx = -3; dx <= 3; ++dx) {
         const QRgb c = shown.pixel(at + QPoint(dx, dy));
-        if (Coloured(c)) best = std::max(best, qRed(c) + qGreen(c) + qBlue(c));
+        // Tinted at all: neither the grey background nor the grey rings.
+        if (std::max({qRed(c), qGreen(c), qBlue(c)}) - std::min({qRed(c), qGreen(c), qBlue(c)}) > 20)
+          best = std::max(best, qRed(c) + qGreen(c) + qBlue(c));
       }
     return best;
   };

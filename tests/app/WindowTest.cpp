@@ -314,7 +314,7 @@ TEST_F(LanguageTest, EnglishWindowAndTheChoiceOfLanguage) {
   });
   Find<QAction>(window, "actionSetDiffThr")->trigger();
   EXPECT_EQ(shown.join("; "),
-            "Save .csv; Hold; ; Clockwise; Counter-clockwise; 中文; English; Connection; "
+            "Save .csv; Save the frame shown…; Hold; ; Clockwise; Counter-clockwise; 中文; English; Connection; "
             "Speed:; Connect; 4500 points/s · 375 packets/s · CRC errors 1 · skipped bytes 2; "
             "Set distance-difference threshold|Value|OK Cancel");
   EXPECT_TRUE(Find<QAction>(window, "actionLanguageEnglish")->isChecked());

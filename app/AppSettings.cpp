@@ -60,6 +60,7 @@ WindowSettings AppSettings::Load() {
   w.baud = baud == 115200 || baud == 230400 || baud == 460800 ? baud : d.baud;
   // The ranges are those the window's dialogs offer.
   w.pointSize = ReadInt(s, "view/pointSize", 1, 10, d.pointSize);
+  w.trails = ReadInt(s, "view/trails", 1, 20, d.trails);
   const QString rotation = Text(s, "view/rotation");
   w.rotationSign = rotation == "clockwise" ? -1 : rotation == "counterclockwise" ? 1 : d.rotationSign;
   w.angleOffset = static_cast<float>(ReadDouble(s, "scan/angleOffset", -360, 360, d.angleOffset));
@@ -95,6 +96,7 @@ bool AppSettings::Save(const WindowSettings& w) {
   s.setValue("link/port", w.port);
   s.setValue("link/baud", w.baud);
   s.setValue("view/pointSize", w.pointSize);
+  s.setValue("view/trails", w.trails);
   s.setValue("view/rotation", w.rotationSign < 0 ? "clockwise" : "counterclockwise");
   s.setValue("scan/angleOffset", static_cast<double>(w.angleOffset));
   s.setValue("scan/angleCalib", w.scan.enableAngleCalib);

@@ -12,6 +12,7 @@ struct WindowSettings {
   int baud = 230400;
   int pointSize = 3;
   int rotationSign = 1;  // +1 counter-clockwise, -1 clockwise
+  int trails = 1;        // revolutions shown together, 1 to 20
   ScanSettings scan;     // its edge margin is not an operator setting and is not kept
   float angleOffset = 0.0f;
   QString saveDir;  // empty: the working directory

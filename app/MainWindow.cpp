@@ -16,6 +16,7 @@
 #include <QTimer>
 #include <chrono>
 
+#include "app/FrameExport.h"
 #include "app/Language.h"
 #include "ui_MainWindow.h"
 
@@ -281,6 +282,21 @@ void MainWindow::AddViewCommands() {
   // does not have the focus until the operator clicks it.
   ui->viewerWidget->setFocus();
 
+  // Trails, after the point size; saving the frame on the view, after the CSV file.
+  QAction* trails = new QAction(tr("余辉…"), this);
+  trails->setObjectName("actionTrails");
+  ui->menu->insertAction(ui->actionAngleOffset, trails);
+  connect(trails, &QAction::triggered, this, [this] {
+    bool ok = false;
+    const int n = QInputDialog::getInt(this, tr("余辉"), tr("显示最近几圈（1–20）"), ui->viewerWidget->TrailLength(), 1,
+                                       vtkViewer::kMaxTrail, 1, &ok);
+    if (ok) ui->viewerWidget->SetTrailLength(n);
+  });
+  QAction* saveFrame = ui->menu_2->addAction(tr("保存当前帧…"));
+  saveFrame->setObjectName("actionSaveFrame");
+  connect(saveFrame, &QAction::triggered, this, [this] { FrameExport::SaveShown(this, *ui->viewerWidget, &saveDir); });
+  for (QAction* a : {trails, saveFrame}) connect(a, &QAction::triggered, this, &MainWindow::SaveSettings);
+
   ui->menu->addSeparator();
   QAction* restore = ui->menu->addAction(tr("恢复默认设置"));
   restore->setObjectName("actionRestoreDefaults");
@@ -305,6 +321,7 @@ WindowSettings MainWindow::GatherSettings() const {
   s.baud = ui->baudrateBox->currentText().toInt();
   s.pointSize = ui->viewerWidget->pointSize;
   s.rotationSign = ui->viewerWidget->rotationSign;
+  s.trails = ui->viewerWidget->TrailLength();
   s.scan = CurrentSettings();
   protocol->GetAngleOffset(&s.angleOffset);
   s.saveDir = saveDir;
@@ -315,6 +332,7 @@ void MainWindow::ApplySettings(const WindowSettings& s) {
   ui->serialPortBox->setCurrentText(s.port.isEmpty() ? ui->serialPortBox->itemText(0) : s.port);
   ui->baudrateBox->setCurrentText(QString::number(s.baud));
   ui->viewerWidget->SetPointSize(s.pointSize);
+  ui->viewerWidget->SetTrailLength(s.trails);
   if (s.rotationSign < 0)
     on_clockwiseRotationAction_triggered();
   else

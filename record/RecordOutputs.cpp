@@ -1,18 +1,15 @@
 #include "record/RecordOutputs.h"
 
 #include <fcntl.h>
-#include <pcl/io/pcd_io.h>
 #include <poll.h>
 #include <unistd.h>
 
 #include <QTextStream>
 #include <cerrno>
 #include <chrono>
-#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <system_error>
 
 #include "protocol/KXPacket.h"
@@ -318,51 +315,7 @@ bool PcdRecorder::Open(const std::string& directory, std::string& error) {
 
 bool PcdRecorder::WriteRevolution(long number, const std::vector<KXScanPoint>& frame, std::string& error) {
   if (failed) return false;
-  pcl::PointCloud<pcl::PointXYZI> cloud;
-  cloud.reserve(frame.size());
-  for (const KXScanPoint& p : frame) {
-    if (p.distance != 0) cloud.push_back(ToCloudPoint(p));
-  }
-  cloud.width = static_cast<uint32_t>(cloud.size());
-  cloud.height = 1;
-  cloud.is_dense = true;
-
-  const std::string path = (fs::path(dir) / FileName(number)).string();
-  pcl::PCDWriter writer;
-  int result = 0;
-  try {
-    if (cloud.empty()) {
-      // PCL refuses to write a cloud without points; a revolution whose
-      // points were all filtered out still gets its (empty) file.
-      std::ofstream out(path, std::ios::binary | std::ios::trunc);
-      out << writer.generateHeader(cloud) << "DATA ascii\n";
-      out.close();
-      result = out ? 0 : -1;
-    } else {
-      result = writer.writeBinary(path, cloud);
-    }
-  } catch (const std::exception& e) {
-    error = "writing PCD file " + path + " failed: " + e.what();
-    failed = true;
-    return false;
-  }
-  if (result != 0) {
-    error = "writing PCD file " + path + " failed" + (errno ? std::string(": ") + std::strerror(errno) : "");
-    failed = true;
-    return false;
-  }
-  return true;
-}
-
-pcl::PointXYZI ToCloudPoint(const KXScanPoint& point, int rotationSign) {
-  const float a = static_cast<float>(static_cast<double>(point.angle) / 180.0 * M_PI);
-  const float d = static_cast<float>(point.distance);
-  const float dx = d * std::cos(a);
-  const float dy = d * static_cast<float>(rotationSign) * std::sin(a);
-  pcl::PointXYZI out;
-  out.x = static_cast<float>(static_cast<double>(dx) * 0.001);
-  out.y = static_cast<float>(static_cast<double>(dy) * 0.001);
-  out.z = 0.0f;
-  out.intensity = static_cast<float>(point.intensity);
-  return out;
+  if (WritePcdFile((fs::path(dir) / FileName(number)).string(), frame, 1, error)) return true;
+  failed = true;
+  return false;
 }

@@ -1,7 +1,5 @@
 #pragma once
 
-#include <pcl/point_types.h>
-
 #include <QString>
 #include <cstdint>
 #include <functional>
@@ -11,6 +9,7 @@
 #include <vector>
 
 #include "protocol/KXScanPoint.h"
+#include "scan/PcdFile.h"
 #include "scan/RevolutionStats.h"
 
 // The files a recording writes. Each reports its first failure through a
@@ -157,7 +156,3 @@ class PcdRecorder {
   bool failed = false;
   bool created = false;
 };
-
-// The viewer's conversion of a point to metres in the plane z = 0, with the
-// same single- and double-precision steps; `rotationSign` +1 is counter-clockwise.
-pcl::PointXYZI ToCloudPoint(const KXScanPoint& point, int rotationSign = 1);

@@ -30,8 +30,10 @@
 #include <vtkVectorText.h>
 
 #include <QCoreApplication>
+#include <algorithm>
 #include <cmath>
 #include <mutex>
+#include <utility>
 
 #include "ui_vtkViewer.h"
 #include "viewer/ViewerGeometry.h"
@@ -121,12 +123,19 @@ vtkSmartPointer<vtkActor> RingLabelsActor() {
   return actor;
 }
 
-// Replaces the geometry and per-point colours of a cloud actor with the
-// display cloud, keeping the actor and its rendering properties. The
-// visualizer's own update casts the mapper to a type it does not have
-// (undefined behaviour the sanitizers stop at), so the poly data is built here.
-void UpdateCloudActor(vtkActor& actor, const pcl::PointCloud<pcl::PointXYZRGB>& cloud) {
-  const auto n = static_cast<vtkIdType>(cloud.size());
+// Background grey of the scene as a byte: faded points tend towards it.
+constexpr int kBackground = 26;
+
+// Replaces the geometry and per-point colours of a cloud actor with the given
+// clouds, oldest first, each with its colours faded towards the background by
+// its weight in 256ths (256 keeps them). The actor and its rendering
+// properties stay. The visualizer's own update casts the mapper to a type it
+// does not have (undefined behaviour the sanitizers stop at), so the poly data
+// is built here, in one pass over all clouds.
+void UpdateCloudActor(vtkActor& actor,
+                      const std::vector<std::pair<const pcl::PointCloud<pcl::PointXYZRGB>*, int>>& clouds) {
+  vtkIdType n = 0;
+  for (const auto& c : clouds) n += static_cast<vtkIdType>(c.first->size());
   auto points = vtkSmartPointer<vtkPoints>::New();
   points->SetDataTypeToFloat();
   points->SetNumberOfPoints(n);
@@ -138,13 +147,19 @@ void UpdateCloudActor(vtkActor& actor, const pcl::PointCloud<pcl::PointXYZRGB>& 
   offsets->SetNumberOfValues(n + 1);
   auto connectivity = vtkSmartPointer<vtkIdTypeArray>::New();
   connectivity->SetNumberOfValues(n);
-  for (vtkIdType k = 0; k < n; ++k) {
-    const pcl::PointXYZRGB& p = cloud[static_cast<size_t>(k)];
-    points->SetPoint(k, p.x, p.y, p.z);
-    const unsigned char rgb[3] = {p.r, p.g, p.b};
-    colours->SetTypedTuple(k, rgb);
-    offsets->SetValue(k, k);
-    connectivity->SetValue(k, k);
+  vtkIdType k = 0;
+  for (const auto& [cloud, weight256] : clouds) {
+    const auto fade = [w = weight256](uint8_t c) {
+      return static_cast<unsigned char>(kBackground + ((static_cast<int>(c) - kBackground) * w) / 256);
+    };
+    for (const pcl::PointXYZRGB& p : *cloud) {
+      points->SetPoint(k, p.x, p.y, p.z);
+      const unsigned char rgb[3] = {fade(p.r), fade(p.g), fade(p.b)};
+      colours->SetTypedTuple(k, rgb);
+      offsets->SetValue(k, k);
+      connectivity->SetValue(k, k);
+      ++k;
+    }
   }
   offsets->SetValue(n, n);
   auto vertices = vtkSmartPointer<vtkCellArray>::New();
@@ -263,9 +278,26 @@ void vtkViewer::SetPointSize(int size) {
 void vtkViewer::SetRotationSign(int sign) {
   if (sign == rotationSign) return;
   rotationSign = sign;
-  // The frame on the view is drawn again mirrored, so the change shows at once.
-  ShowFrame(lastFrame);
+  // The revolutions on the view are drawn again mirrored, so the change shows at once.
+  for (size_t k = 0; k < trail.size(); ++k) BuildRevolution(trail[k], k + 1 == trail.size());
+  DrawTrail();
 }
+
+void vtkViewer::SetTrailLength(int length) {
+  length = std::clamp(length, 1, kMaxTrail);
+  if (length == trailLength) return;
+  trailLength = length;
+  // While held too: the held revolutions shown are the newest that fit.
+  while (trail.size() > static_cast<size_t>(trailLength)) trail.pop_front();
+  DrawTrail();
+}
+
+const std::vector<KXScanPoint>& vtkViewer::NewestFrame() const {
+  static const std::vector<KXScanPoint> none;
+  return trail.empty() ? none : trail.back().frame;
+}
+
+QImage vtkViewer::GrabImage() { return ui->viewer->grabFramebuffer(); }
 
 void vtkViewer::RenderView() {
   // The widget paints the last image its render window made: only a render
@@ -352,23 +384,35 @@ void vtkViewer::GetSelectedPoint(float* distance, float* angle, uint8_t* intensi
 
 void vtkViewer::slotShowDeviceData(std::vector<KXScanPoint> _kx_pointCloud) {
   if (held) return;
-  lastFrame = std::move(_kx_pointCloud);
-  ShowFrame(lastFrame);
+  if (trail.size() >= static_cast<size_t>(trailLength)) trail.pop_front();
+  trail.push_back(Revolution{std::move(_kx_pointCloud), {}});
+  BuildRevolution(trail.back(), true);
+  DrawTrail();
 }
 
-void vtkViewer::ShowFrame(const std::vector<KXScanPoint>& frame) {
-  pcl::PointCloud<pcl::PointXYZRGB>::Ptr display(new pcl::PointCloud<pcl::PointXYZRGB>);
+void vtkViewer::BuildRevolution(Revolution& revolution, bool newest) {
   pcl::PointCloud<pcl::PointXYZI>::Ptr pick(new pcl::PointCloud<pcl::PointXYZI>);
   // Every point of the frame is drawn, whatever its length, and none is read
   // past its end.
-  viewergeom::BuildFrameClouds(frame, rotationSign, *display, *pick);
-  frameCloud = pick;
+  viewergeom::BuildFrameClouds(revolution.frame, rotationSign, revolution.display, *pick);
+  if (newest) frameCloud = pick;
+}
 
+void vtkViewer::DrawTrail() {
+  // Revolution k of n (0 the oldest) keeps (trailLength - age) / trailLength of
+  // its colour, in 1/256 steps: the newest keeps it all, so one revolution
+  // looks exactly as without trails.
+  std::vector<std::pair<const pcl::PointCloud<pcl::PointXYZRGB>*, int>> clouds;
+  const int n = static_cast<int>(trail.size());
+  for (int k = 0; k < n; ++k) {
+    const int age = n - 1 - k;
+    clouds.emplace_back(&trail[static_cast<size_t>(k)].display, 256 * (trailLength - age) / trailLength);
+  }
   // Updating in place keeps the actor, its point size and the rest of the
   // scene. Without the cloud (never expected) nothing is drawn.
   auto actors = visualizer->getCloudActorMap();
   auto found = actors->find(cloudId);
-  if (found != actors->end() && found->second.actor) UpdateCloudActor(*found->second.actor, *display);
+  if (found != actors->end() && found->second.actor) UpdateCloudActor(*found->second.actor, clouds);
   RenderView();
 }
 

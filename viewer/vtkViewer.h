@@ -3,10 +3,12 @@
 #include <pcl/point_cloud.h>
 #include <pcl/point_types.h>
 
+#include <QImage>
 #include <QMetaType>
 #include <QWidget>
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
@@ -41,6 +43,16 @@ class vtkViewer : public QWidget {
   // measuring line work on the held frame.
   void SetHeld(bool hold) { held = hold; }
   bool IsHeld() const { return held; }
+  // Trails: the view shows the last `length` revolutions together (1 to
+  // kMaxTrail; 1 is the single live revolution), older ones fading into the
+  // background. Picking and the measuring line use the newest only.
+  static constexpr int kMaxTrail = 20;
+  void SetTrailLength(int length);
+  int TrailLength() const { return trailLength; }
+  // The newest revolution on the view (the held one while held).
+  const std::vector<KXScanPoint>& NewestFrame() const;
+  // The view's pixels as the render window last drew them.
+  QImage GrabImage();
   // Thread-safe: each value is read whole.
   void GetSelectedPoint(float* distance, float* angle, uint8_t* intensity);
   pcl::PointXYZI PickPoint(double x, double y);
@@ -55,8 +67,17 @@ class vtkViewer : public QWidget {
  private:
   friend class vtkViewerTestAccess;  // lets the GUI tests inspect the scene
 
+  // One kept revolution: its points and their colours in the scene.
+  struct Revolution {
+    std::vector<KXScanPoint> frame;
+    pcl::PointCloud<pcl::PointXYZRGB> display;
+  };
+
   void InitScene();
-  void ShowFrame(const std::vector<KXScanPoint>& frame);
+  // Places the revolution's points; for the newest, also the pick cloud.
+  void BuildRevolution(Revolution& revolution, bool newest);
+  // Draws the kept revolutions, oldest first so the newest lies on top.
+  void DrawTrail();
   // Renders the scene once; every change of the scene ends here.
   void RenderView();
 
@@ -65,7 +86,8 @@ class vtkViewer : public QWidget {
   bool held = false;
   std::shared_ptr<pcl::visualization::PCLVisualizer> visualizer;
   pcl::PointCloud<pcl::PointXYZI>::Ptr frameCloud;
-  std::vector<KXScanPoint> lastFrame;  // the frame on the view, kept for redrawing
+  std::deque<Revolution> trail;  // the revolutions on the view, newest last
+  int trailLength = 1;
   std::string cloudId = "scan";
   vtkScalarBarWidget* scalarBarWidget = nullptr;
   std::atomic<float> selectedDistance{0.0f};

@@ -45,6 +45,29 @@
     </message>
 </context>
 <context>
+    <name>FrameExport</name>
+    <message>
+        <source>PCD 点云 (*.pcd)</source>
+        <translation>PCD point cloud (*.pcd)</translation>
+    </message>
+    <message>
+        <source>PNG 图像 (*.png)</source>
+        <translation>PNG image (*.png)</translation>
+    </message>
+    <message>
+        <source>保存当前帧</source>
+        <translation>Save the frame shown</translation>
+    </message>
+    <message>
+        <source>错误</source>
+        <translation>Error</translation>
+    </message>
+    <message>
+        <source>写入保存文件失败！</source>
+        <translation>Writing to the save file failed!</translation>
+    </message>
+</context>
+<context>
     <name>Language</name>
     <message>
         <source>语言 / Language</source>
@@ -312,6 +335,22 @@
     <message>
         <source>恢复默认设置</source>
         <translation>Restore default settings</translation>
+    </message>
+    <message>
+        <source>余辉…</source>
+        <translation>Trails…</translation>
+    </message>
+    <message>
+        <source>余辉</source>
+        <translation>Trails</translation>
+    </message>
+    <message>
+        <source>显示最近几圈（1–20）</source>
+        <translation>Revolutions shown together (1–20)</translation>
+    </message>
+    <message>
+        <source>保存当前帧…</source>
+        <translation>Save the frame shown…</translation>
     </message>
 </context>
 <context>

@@ -1,6 +1,8 @@
 // The window without a sensor: its texts and start-up state in one table, its
 // commands bound by name, its dialogs and their failures; and the program's
 // command line.
+#include <pcl/io/pcd_io.h>
+
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QDir>
@@ -13,9 +15,12 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "app/FrameExport.h"
 #include "app/Language.h"
 #include "tests/app/WindowDriver.h"
 #include "viewer/vtkViewer.h"
+// Last: it brings Xlib's macros.
+#include "tests/support/ScreenPixels.h"
 
 using namespace apptest;
 
@@ -55,7 +60,8 @@ TEST_F(WindowTest, StartsWithItsTextsAndDefaults) {
   shown << baud->currentText();
   EXPECT_EQ(
       shown.join(" ").toStdString(),
-      "文件 保存.csv 显示 暂停[ ]  设置点云尺寸 设置角度偏移 使能角度矫正[x] 使能滤波[ ] 使能距离补偿[ ] "
+      "文件 保存.csv 保存当前帧… 显示 暂停[ ]  设置点云尺寸 余辉… 设置角度偏移 使能角度矫正[x] 使能滤波[ ] "
+      "使能距离补偿[ ] "
       "使能棱边滤波[ ] 使能水中噪点滤波[ ] 设置距离差极值阈值 设置滤波距离最小值 设置滤波距离最大值 设置滤波信号阈值 "
       "旋转方向  诊断[ ]  语言 / Language  恢复默认设置 转速： 0 r/min 时间戳： -1 ms 0 m 0 ° 0 连接 115200 230400 "
       "460800 "
@@ -97,6 +103,7 @@ TEST_F(WindowTest, DialogsSetTheirValuesAndSwitchesFollowTheirMarks) {
        }},
       {"actionSetPointSize", "设置点云尺寸", 11, 10,
        [&] { return Find<vtkViewer>(window, "viewerWidget")->pointSize; }},
+      {"actionTrails", "余辉", 25, 20, [&] { return Find<vtkViewer>(window, "viewerWidget")->TrailLength(); }},
   };
   for (const auto& r : rows) {
     answer.Then([&](QWidget* w) {
@@ -154,6 +161,49 @@ TEST_F(WindowTest, CommandsWithoutADeviceOrFileFailAndSaySo) {
   EXPECT_EQ(save->text(), "保存.csv");
 }
 
+// 保存当前帧 on a held view: the PCD holds the held revolution's filled slots, the
+// PNG is what the display shows; a failed write says so and leaves no file behind.
+TEST_F(WindowTest, SavesTheHeldFrameAsPcdAndPng) {
+  auto* view = Find<vtkViewer>(window, "viewerWidget");
+  std::vector<KXScanPoint> held(600), later(600, KXScanPoint{12.0f, 3000, 50});
+  held[10] = KXScanPoint{90.0f, 1500, 90}, held[300] = KXScanPoint{180.0f, 2500, 200};
+  view->SetTrailLength(2);
+  view->slotShowDeviceData(later);
+  view->slotShowDeviceData(held);
+  Find<QAction>(window, "actionHold")->trigger();
+  view->slotShowDeviceData(later);
+
+  QTemporaryDir tmp;
+  QAction* save = Find<QAction>(window, "actionSaveFrame");
+  answer.ThenSave(tmp.path() + "/frame.pcd");
+  save->trigger();
+  pcl::PointCloud<pcl::PointXYZI> cloud;
+  ASSERT_EQ(pcl::io::loadPCDFile(tmp.path().toStdString() + "/frame.pcd", cloud), 0);
+  ASSERT_EQ(cloud.size(), 2u);
+  EXPECT_TRUE(std::abs(cloud[0].y - 1.5f) < 1e-5f && std::abs(cloud[1].x + 2.5f) < 1e-5f && cloud[1].intensity == 200);
+  EXPECT_EQ(window.SaveDir(), tmp.path());
+
+  answer.ThenSave(tmp.path() + "/view.png");
+  save->trigger();
+  const QImage png(tmp.path() + "/view.png");
+  EXPECT_EQ(png.convertToFormat(QImage::Format_RGB32), ScreenPixels(Find<QWidget>(*view, "viewer")));
+
+  answer.ThenSave(tmp.path() + "/plain");  // no ending: the first file type, PCD
+  save->trigger();
+  QString seen;
+  answer.ThenSave("/proc/frame.pcd");  // no file can be made there, even by root
+  answer.ThenBox(&seen);
+  save->trigger();
+  EXPECT_EQ(seen, "错误|写入保存文件失败！");
+  EXPECT_EQ(window.SaveDir(), tmp.path());
+  // Written in full, but the name is taken by a folder: the temporary goes too.
+  ASSERT_TRUE(QDir(tmp.path()).mkdir("taken.png"));
+  EXPECT_FALSE(FrameExport::WritePng(tmp.path() + "/taken.png", png, &seen));
+  EXPECT_FALSE(FrameExport::WritePng(tmp.path() + "/blank.png", QImage(), &seen));  // the write itself fails
+  EXPECT_EQ(QDir(tmp.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).join(" "),
+            "frame.pcd plain.pcd taken.png view.png");
+}
+
 // The settings a window shows: check marks (hold too), what the worker reads, the view, baud rate and folder.
 QString Shown(MainWindow& w) {
   const ScanSettings s = w.CurrentSettings();
@@ -163,10 +213,10 @@ QString Shown(MainWindow& w) {
   QString out;
   for (QAction* a : Find<QMenu>(w, "menu")->actions() + Find<QMenu>(w, "menu_3")->actions())
     if (a->isCheckable()) out += QString::number(a->isChecked());
-  for (double v :
-       {0. + s.enableAngleCalib, 0. + s.enableAlgoFilter, 0. + s.enableDistCorrect, 0. + s.enableAngleEdgeFilter,
-        0. + s.enableWaterNoiseFilter, s.diffThr, 0. + s.filterMinRange, 0. + s.filterMaxRange,
-        0. + s.filterIntensityThr, 0. + offset, 0. + view->pointSize, 0. + view->rotationSign})
+  for (double v : {0. + s.enableAngleCalib, 0. + s.enableAlgoFilter, 0. + s.enableDistCorrect,
+                   0. + s.enableAngleEdgeFilter, 0. + s.enableWaterNoiseFilter, s.diffThr, 0. + s.filterMinRange,
+                   0. + s.filterMaxRange, 0. + s.filterIntensityThr, 0. + offset, 0. + view->pointSize,
+                   0. + view->rotationSign, 0. + view->TrailLength()})
     out += " " + QString::number(v);
   return out + " " + Find<QComboBox>(w, "baudrateBox")->currentText() + " " + QDir(w.SaveDir()).dirName();
 }
@@ -175,7 +225,7 @@ TEST(SettingsTest, KeptBetweenStartsCheckedFieldByFieldAndRestored) {
   OwnSettings settings;
   ModalAnswerer answer;
   const QString first = Shown(*std::make_unique<MainWindow>()), cwd = QDir::current().dirName();
-  EXPECT_EQ(first, "010000001 1 0 0 0 0 120 300 1500 40 0 3 1 230400 " + cwd);
+  EXPECT_EQ(first, "010000001 1 0 0 0 0 120 300 1500 40 0 3 1 1 230400 " + cwd);
 
   // A damaged file: each bad value falls back alone, and closing rewrites it clean.
   QFile file(settings.dir.path() + "/lds-tool/lds-tool.conf");
@@ -184,15 +234,17 @@ TEST(SettingsTest, KeptBetweenStartsCheckedFieldByFieldAndRestored) {
   file.close();
   ASSERT_TRUE(file.open(QIODevice::WriteOnly));
   file.write(QByteArray("\xff\xfe\0\x01[[garbage\nlanguage=en\nobsolete=1\n", 37) +
-             "[link]\nport=/dev/ttyLDS\nbaud=9600\n[view]\npointSize=11\nrotation=clockwise\n[scan]\nangleCalib=maybe\n"
+             "[link]\nport=/dev/ttyLDS\nbaud=9600\n[view]\npointSize=11\ntrails=21\nrotation=clockwise\n"
+             "[scan]\nangleCalib=maybe\n"
              "pointFilter=true\ndistCorrect=true\nedgeFilter=true\nwaterNoiseFilter=true\ndiffThr=87.5\nminRange=250\n"
              "maxRange=2000\nintensityThr=12\nangleOffset=1e9\n[file]\nsaveDir=/no/such/dir\n");
   file.close();
   {
     MainWindow w;
-    EXPECT_EQ(Shown(w), "011111010 1 1 1 1 1 87.5 250 2000 12 0 3 -1 230400 " + cwd);
+    EXPECT_EQ(Shown(w), "011111010 1 1 1 1 1 87.5 250 2000 12 0 3 -1 1 230400 " + cwd);
     Find<QAction>(w, "actionEnableAngleCalib")->trigger();
     Find<vtkViewer>(w, "viewerWidget")->SetPointSize(6);
+    Find<vtkViewer>(w, "viewerWidget")->SetTrailLength(8);
     w.Protocol()->SetAngleOffset(-12.25);
     Find<QComboBox>(w, "baudrateBox")->setCurrentIndex(2);
     answer.ThenSave(settings.dir.path() + "/csv/scan.csv");
@@ -202,10 +254,10 @@ TEST(SettingsTest, KeptBetweenStartsCheckedFieldByFieldAndRestored) {
   ASSERT_TRUE(file.open(QIODevice::ReadOnly));
   const QByteArray saved = file.readAll();
   EXPECT_TRUE(saved.contains("language=en"));
-  for (const char* bad : {"\xff", "garbage", "obsolete", "9600", "=11", "maybe", "1e9", "/no/such"})
+  for (const char* bad : {"\xff", "garbage", "obsolete", "9600", "=11", "=21", "maybe", "1e9", "/no/such"})
     EXPECT_FALSE(saved.contains(bad)) << bad;
   MainWindow again;
-  EXPECT_EQ(Shown(again), "001111010 0 1 1 1 1 87.5 250 2000 12 -12.25 6 -1 460800 csv");
+  EXPECT_EQ(Shown(again), "001111010 0 1 1 1 1 87.5 250 2000 12 -12.25 6 -1 8 460800 csv");
   EXPECT_EQ(Find<QComboBox>(again, "serialPortBox")->currentText(), "/dev/ttyLDS");
 
   Find<QAction>(again, "actionRestoreDefaults")->trigger();
@@ -256,7 +308,7 @@ TEST_F(LanguageTest, EnglishWindowAndTheChoiceOfLanguage) {
   });
   Find<QAction>(window, "actionSetDiffThr")->trigger();
   EXPECT_EQ(shown.join("; "),
-            "Save .csv; Hold; ; Clockwise; Counter-clockwise; 中文; English; Connection; "
+            "Save .csv; Save the frame shown…; Hold; ; Clockwise; Counter-clockwise; 中文; English; Connection; "
             "Speed:; Connect; 4500 points/s · 375 packets/s · CRC errors 1 · skipped bytes 2; "
             "Set distance-difference threshold|Value|OK Cancel");
   EXPECT_TRUE(Find<QAction>(window, "actionLanguageEnglish")->isChecked());

@@ -143,6 +143,47 @@ TEST(ViewerOnScreen, EveryChangeReachesTheDisplayByItself) {
   EXPECT_LE(CountPixels(area(), [](QRgb c) { return Coloured(c) && qRed(c) <= std::max(qGreen(c), qBlue(c)); }), 16);
 }
 
+// Trails of three: arcs at 2, 3 and 4 m, shown in that order, fade with age; a
+// right click picks from the newest alone; a trail of one shows the newest alone.
+TEST(ViewerOnScreen, TrailsFadeOlderRevolutionsAndPickTheNewest) {
+  vtkViewer view;
+  view.resize(800, 450);
+  view.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+  view.SetTrailLength(3);
+  for (uint16_t mm : {2000, 3000, 4000}) {
+    std::vector<KXScanPoint> frame(600);
+    for (int k = 0; k < 150; ++k) frame[k] = KXScanPoint{k * 0.6f, mm, 200};
+    view.slotShowDeviceData(frame);
+  }
+  auto at = [&](double m, double rad) { return WidgetPosOf(view, m * std::cos(rad), m * std::sin(rad)); };
+  // The brightest tinted pixel (neither the grey background nor a ring) by an arc's 30-degree point.
+  auto brightness = [&](double m) {
+    const QImage shown = ScreenPixels(RenderWidget(view));
+    int best = 0;
+    for (int k = 0; k < 49; ++k) {
+      const QRgb c = shown.pixel(at(m, M_PI / 6) + QPoint(k % 7 - 3, k / 7 - 3));
+      const int r = qRed(c), g = qGreen(c), b = qBlue(c);
+      if (std::max({r, g, b}) - std::min({r, g, b}) > 20) best = std::max(best, r + g + b);
+    }
+    return best;
+  };
+  const int newest = brightness(4);
+  EXPECT_LT(0, brightness(2));
+  EXPECT_LT(brightness(2), brightness(3) - 50);
+  EXPECT_LT(brightness(3), newest - 50);
+
+  QTest::mouseClick(RenderWidget(view), Qt::RightButton, Qt::NoModifier, at(3, M_PI / 4));  // on the middle arc
+  float distance = 0, angle = 0;
+  uint8_t intensity = 0;
+  view.GetSelectedPoint(&distance, &angle, &intensity);
+  EXPECT_NEAR(distance, 4.0f, 0.01f);
+
+  view.SetTrailLength(1);
+  EXPECT_EQ(brightness(2) + brightness(3), 0);
+  EXPECT_EQ(brightness(4), newest);
+}
+
 TEST(ViewerOnScreen, DestroyingAViewerReleasesItsWholeScene) {
   for (int k = 0; k < 2; ++k) {  // the VTK factories are registered once, for every viewer
     vtkWeakPointer<vtkRenderWindow> window;

@@ -57,6 +57,9 @@ class KXProtocol {
 
   // Receive handler: called on the serial I/O thread with 1 to 512 bytes.
   void OnDataReceived(const uint8_t* data, uint32_t length);
+  // Forgets a partly received packet, as connecting does. For a byte source
+  // other than the port (a replay): call it only while disconnected.
+  void ResetReceiver() { rxLength = 0; }
   // Moves every queued point out, oldest first.
   std::vector<KXScanPoint> TakeScanPoints();
   // How many points the queue may hold before a packet is appended: when it

@@ -69,6 +69,8 @@ class KXProtocol {
   // consumer that may be starved for longer sets a larger limit. Safe to call
   // from any thread; takes effect with the next packet.
   void SetQueueLimit(size_t points);
+  // Points waiting in the queue.
+  size_t QueuedPoints();
   void GetSpeedAndTimestamp(float* speed, uint16_t* timestamp);
   KXLinkStats GetLinkStats();
 

@@ -31,9 +31,15 @@ class RawReplay {
   int Revolution() const { return startsFed < 2 ? 0 : startsFed - 1; }
   // Recorded time of the last packet played, from the first packet, in ms.
   int64_t TimeMs() const { return next == 0 ? 0 : packets[next - 1].timeMs; }
-  // Recorded time of the next packet; -1 at the end.
-  int64_t NextTimeMs() const { return next < packets.size() ? packets[next].timeMs : -1; }
+  // Recorded time of the next packet (or of the one `ahead` after it); -1 past the last.
+  int64_t NextTimeMs(size_t ahead = 0) const {
+    return next + ahead < packets.size() ? packets[next + ahead].timeMs : -1;
+  }
   bool AtEnd() const { return fed >= bytes.size(); }
+  // Packets in one whole revolution, on average; all of them with fewer than two starts.
+  size_t PacketsPerRevolution() const {
+    return starts.size() < 2 ? packets.size() : (starts.back() - starts.front()) / (starts.size() - 1);
+  }
 
   // Plays up to `count` packets with the bytes before them; at the last one,
   // the rest of the file too. Returns the packets played.

@@ -168,6 +168,7 @@ TEST(Replay, PlaysEveryByteAndStepsByRevolution) {
   const std::tuple<const char*, Bytes, size_t, int, int64_t, uint64_t, uint64_t, uint64_t> cases[] = {
       {"clean", rec, 12, 2, 110, 12, 0, 0},
       {"junk, a bad packet, a cut-off tail", Bytes(5, 0x00) + Flip(rec, 100) + tail, 11, 2, 110, 11, 1, 5},
+      {"a gap of 40 s counts as none", rec + Packet(99, 0, 1100, 40000), 13, 3, 110, 13, 0, 0},
       {"empty", {}, 0, 0, 0, 0, 0, 0},
       {"junk only", Bytes(100, 0x00), 0, 0, 0, 0, 0, 99},
   };

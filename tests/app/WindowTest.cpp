@@ -55,7 +55,8 @@ TEST_F(WindowTest, StartsWithItsTextsAndDefaults) {
   shown << baud->currentText();
   EXPECT_EQ(
       shown.join(" ").toStdString(),
-      "文件 保存.csv 显示 暂停[ ]  设置点云尺寸 设置角度偏移 使能角度矫正[x] 使能滤波[ ] 使能距离补偿[ ] "
+      "文件 保存.csv  保存原始数据…[ ] 打开录制… 关闭录制 显示 暂停[ ]  设置点云尺寸 设置角度偏移 使能角度矫正[x] "
+      "使能滤波[ ] 使能距离补偿[ ] "
       "使能棱边滤波[ ] 使能水中噪点滤波[ ] 设置距离差极值阈值 设置滤波距离最小值 设置滤波距离最大值 设置滤波信号阈值 "
       "旋转方向  诊断[ ]  语言 / Language  恢复默认设置 转速： 0 r/min 时间戳： -1 ms 0 m 0 ° 0 连接 115200 230400 "
       "460800 "
@@ -256,7 +257,7 @@ TEST_F(LanguageTest, EnglishWindowAndTheChoiceOfLanguage) {
   });
   Find<QAction>(window, "actionSetDiffThr")->trigger();
   EXPECT_EQ(shown.join("; "),
-            "Save .csv; Hold; ; Clockwise; Counter-clockwise; 中文; English; Connection; "
+            "Save .csv; ; Hold; ; Clockwise; Counter-clockwise; 中文; English; Connection; "
             "Speed:; Connect; 4500 points/s · 375 packets/s · CRC errors 1 · skipped bytes 2; "
             "Set distance-difference threshold|Value|OK Cancel");
   EXPECT_TRUE(Find<QAction>(window, "actionLanguageEnglish")->isChecked());

@@ -7,6 +7,7 @@
 #include <QDebug>
 #include <QDesktopWidget>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QInputDialog>
 #include <QMessageBox>
 #include <QMetaType>
@@ -18,6 +19,7 @@
 
 #include "app/FrameExport.h"
 #include "app/Language.h"
+#include "app/ReplayController.h"
 #include "ui_MainWindow.h"
 
 namespace {
@@ -79,6 +81,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui_MainWin
   // The dock's own close button unchecks the menu entry.
   connect(diagnosisDock->toggleViewAction(), &QAction::toggled, ui->actionDiagnosis, &QAction::setChecked);
   AddViewCommands();
+  AddRecordingCommands();
   ApplySettings(AppSettings::Load());
 }
 
@@ -91,6 +94,8 @@ MainWindow::~MainWindow() {
     delete workerThread;
     workerThread = nullptr;
   }
+  std::string rawError;
+  if (!rawSaver.Stop(rawError)) qWarning("lds-tool: writing the raw data failed: %s", rawError.c_str());
   SaveSettings();
   // The dock hides as the window's widgets go, and its toggle would reach
   // back into this window after its destructor has run.
@@ -132,6 +137,17 @@ void MainWindow::runWorker() {
   int64_t speedShownMs = 0;
   while (isRunning.load()) {
     if (frameResetPending.exchange(false)) emit signalScanFrame(assembler.Reset());
+    std::string rawError;
+    if (!rawSaver.Flush(rawError)) {
+      qWarning("lds-tool: writing the raw data failed: %s", rawError.c_str());
+      QMetaObject::invokeMethod(
+          this,
+          [this] {
+            saveRawAction->setChecked(false);
+            QMessageBox::critical(this, tr("错误"), tr("写入保存文件失败！"));
+          },
+          Qt::QueuedConnection);
+    }
 
     FrameAssembler::Result result =
         assembler.Step(protocol->TakeScanPoints(), CurrentSettings(), isSavingCsv.load(std::memory_order_relaxed));
@@ -359,6 +375,53 @@ void MainWindow::SaveSettings() {
   if (!AppSettings::Save(GatherSettings())) qWarning("lds-tool: the settings could not be saved");
 }
 
+void MainWindow::AddRecordingCommands() {
+  saveRawAction = ui->menu_2->addAction(tr("保存原始数据…"));
+  saveRawAction->setObjectName("actionSaveRaw");
+  saveRawAction->setCheckable(true);
+  saveRawAction->setEnabled(false);  // while connected
+  connect(saveRawAction, &QAction::triggered, this, [this](bool on) {
+    if (!on) {
+      StopRawSaving();
+      return;
+    }
+    const QString file = QFileDialog::getSaveFileName(this, tr("保存原始数据"), saveDir, tr("原始数据 (*.raw)"));
+    std::string error;
+    if (file.isEmpty() || !rawSaver.Start(*protocol, file.toStdString(), error)) {
+      saveRawAction->setChecked(false);
+      if (!file.isEmpty()) QMessageBox::critical(this, tr("错误"), tr("打开保存文件失败！"));
+      return;
+    }
+    saveDir = QFileInfo(file).absolutePath();
+    SaveSettings();
+  });
+
+  ui->menu_2->addSeparator();
+  replay = new ReplayController(protocol, this, ui->menu_2, &saveDir);
+  connect(replay, &ReplayController::aboutToOpen, this, [this] {
+    if (ui->connectButton->text() == tr("断开")) on_connectButton_clicked();
+    SaveSettings();  // the folder
+  });
+  // The frame and the counters start anew, as on connecting.
+  connect(replay, &ReplayController::restarted, this, [this] {
+    frameResetPending.store(true);
+    linkHealth.Start(protocol->GetLinkStats(), MonotonicMs());
+    linkHealthTimer->start();
+  });
+  connect(replay, &ReplayController::closed, this, [this] {
+    if (!holdAction->isChecked()) linkHealthTimer->stop();
+    linkHealth.Stop();
+    ShowStatus();
+  });
+}
+
+void MainWindow::StopRawSaving() {
+  std::string error;
+  const bool ok = rawSaver.Stop(error);
+  if (saveRawAction) saveRawAction->setChecked(false);
+  if (!ok) QMessageBox::critical(this, tr("错误"), tr("写入保存文件失败！"));
+}
+
 // ---------------------------------------------------------------------------
 // Commands
 
@@ -380,6 +443,7 @@ void MainWindow::on_refreshPortButton_clicked() {
 
 void MainWindow::on_connectButton_clicked() {
   if (ui->connectButton->text() == tr("连接")) {
+    replay->Close();  // the live link takes over from a recording
     const unsigned baud = ui->baudrateBox->currentText().toUInt();
     const std::string port = ui->serialPortBox->currentText().toStdString();
     if (!protocol->Connect(port, static_cast<int>(baud))) {
@@ -388,6 +452,7 @@ void MainWindow::on_connectButton_clicked() {
     }
     frameResetPending.store(true);
     ui->connectButton->setText(tr("断开"));
+    saveRawAction->setEnabled(true);
     ui->serialPortBox->setEnabled(false);
     ui->baudrateBox->setEnabled(false);
     ui->refreshPortButton->setEnabled(false);
@@ -395,6 +460,8 @@ void MainWindow::on_connectButton_clicked() {
     linkHealthTimer->start();
   } else {
     protocol->Disconnect();
+    StopRawSaving();
+    saveRawAction->setEnabled(false);
     sensorStarted = false;
     ui->connectButton->setText(tr("连接"));
     ui->serialPortBox->setEnabled(true);

@@ -15,6 +15,7 @@
 #include "app/AppSettings.h"
 #include "app/DiagnosisDock.h"
 #include "app/LinkHealth.h"
+#include "app/RawSaver.h"
 #include "protocol/KXProtocol.h"
 #include "protocol/KXScanPoint.h"
 #include "scan/FrameAssembler.h"
@@ -24,6 +25,7 @@
 class Ui_MainWindow;
 class QAction;
 class QTimer;
+class ReplayController;
 
 // The one window of the tool: serial-port controls, the information panel,
 // the 3-D view and the menus. It owns the protocol object and the worker
@@ -93,6 +95,11 @@ class MainWindow : public QMainWindow {
   void ApplySettings(const WindowSettings& settings);
   void SaveSettings();
 
+  // 文件 → 打开录制… and 保存原始数据…: a recording plays instead of the live
+  // link; the live link's bytes can be saved for it.
+  void AddRecordingCommands();
+  void StopRawSaving();
+
   Ui_MainWindow* ui = nullptr;
   KXProtocol* protocol = nullptr;
   std::thread* workerThread = nullptr;
@@ -128,4 +135,8 @@ class MainWindow : public QMainWindow {
   QString linkLine;
 
   QAction* holdAction = nullptr;
+
+  ReplayController* replay = nullptr;
+  RawSaver rawSaver;
+  QAction* saveRawAction = nullptr;
 };

@@ -259,6 +259,11 @@ void KXProtocol::DecodePacket(const uint8_t* packet, KXLinkStats& delta) {
 
 void KXProtocol::SetQueueLimit(size_t points) { queueLimit.store(points, std::memory_order_relaxed); }
 
+size_t KXProtocol::QueuedPoints() {
+  std::lock_guard<std::mutex> lock(dataMutex);
+  return pointQueue.size();
+}
+
 std::vector<KXScanPoint> KXProtocol::TakeScanPoints() {
   std::lock_guard<std::mutex> lock(dataMutex);
   std::vector<KXScanPoint> points(pointQueue.begin(), pointQueue.end());

@@ -57,6 +57,9 @@ class KXProtocol {
 
   // Receive handler: called on the serial I/O thread with 1 to 512 bytes.
   void OnDataReceived(const uint8_t* data, uint32_t length);
+  // Forgets a partly received packet, as connecting does. For a byte source
+  // other than the port (a replay): call it only while disconnected.
+  void ResetReceiver() { rxLength = 0; }
   // Moves every queued point out, oldest first.
   std::vector<KXScanPoint> TakeScanPoints();
   // How many points the queue may hold before a packet is appended: when it
@@ -66,6 +69,8 @@ class KXProtocol {
   // consumer that may be starved for longer sets a larger limit. Safe to call
   // from any thread; takes effect with the next packet.
   void SetQueueLimit(size_t points);
+  // Points waiting in the queue.
+  size_t QueuedPoints();
   void GetSpeedAndTimestamp(float* speed, uint16_t* timestamp);
   KXLinkStats GetLinkStats();
 

@@ -352,6 +352,18 @@
         <source>保存当前帧…</source>
         <translation>Save the frame shown…</translation>
     </message>
+    <message>
+        <source>保存原始数据…</source>
+        <translation>Save raw data…</translation>
+    </message>
+    <message>
+        <source>保存原始数据</source>
+        <translation>Save raw data</translation>
+    </message>
+    <message>
+        <source>原始数据 (*.raw)</source>
+        <translation>Raw data (*.raw)</translation>
+    </message>
 </context>
 <context>
     <name>QObject</name>
@@ -362,6 +374,69 @@
     <message>
         <source>取消</source>
         <translation>Cancel</translation>
+    </message>
+</context>
+<context>
+    <name>ReplayController</name>
+    <message>
+        <source>打开录制…</source>
+        <translation>Open recording…</translation>
+    </message>
+    <message>
+        <source>打开录制</source>
+        <translation>Open recording</translation>
+    </message>
+    <message>
+        <source>原始数据 (*.raw);;所有文件 (*)</source>
+        <translation>Raw data (*.raw);;All files (*)</translation>
+    </message>
+    <message>
+        <source>关闭录制</source>
+        <translation>Close recording</translation>
+    </message>
+    <message>
+        <source>错误</source>
+        <translation>Error</translation>
+    </message>
+    <message>
+        <source>打开录制文件失败！</source>
+        <translation>Failed to open the recording!</translation>
+    </message>
+    <message>
+        <source>回放</source>
+        <translation>Replay</translation>
+    </message>
+    <message>
+        <source>播放</source>
+        <translation>Play</translation>
+    </message>
+    <message>
+        <source>下一圈</source>
+        <translation>Next revolution</translation>
+    </message>
+    <message>
+        <source>回到开头</source>
+        <translation>Back to start</translation>
+    </message>
+    <message>
+        <source>原速</source>
+        <translation>Recorded pace</translation>
+    </message>
+    <message>
+        <source>最快</source>
+        <translation>Fastest</translation>
+    </message>
+    <message>
+        <source>暂停</source>
+        <translation>Pause</translation>
+    </message>
+    <message>
+        <source>第 %1 / %2 圈 · %3 s</source>
+        <translation>Revolution %1 / %2 · %3 s</translation>
+    </message>
+    <message>
+        <source> · 结束</source>
+        <translation> · end</translation>
     </message>
 </context>
 <context>

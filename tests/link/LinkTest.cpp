@@ -6,12 +6,14 @@
 #include <atomic>
 #include <boost/system/system_error.hpp>
 #include <chrono>
+#include <fstream>
 #include <functional>
 #include <thread>
 #include <tuple>
 
 #include "protocol/KXPacket.h"
 #include "protocol/KXProtocol.h"
+#include "protocol/RawReplay.h"
 #include "scan/FrameAssembler.h"
 #include "serial/AsyncSerial.h"
 #include "tests/support/PtyPair.h"
@@ -150,6 +152,65 @@ TEST(Decoder, OverflowDropsTheChunkAndKeepsWhatWasBuffered) {
 
 // A missing device, a rejected setting, two closes, a hang-up: after each the
 // same object opens again, and bytes flow both ways.
+// A raw recording: `turns` revolutions of three packets each, 10 ms apart,
+// the timestamps passing 65535 on the way.
+Bytes Recording(int turns) {
+  Bytes out;
+  for (int i = 0; i < 3 * turns; ++i)
+    out = out + Packet(i, i % 3 * 12000, i % 3 * 12000 + 11000, (65500 + 10 * i) % 65536);
+  return out;
+}
+
+TEST(Replay, PlaysEveryByteAndStepsByRevolution) {
+  const Bytes rec = Recording(4);  // revolutions start at packets 3, 6 and 9: two whole ones
+  const Bytes tail(rec.begin(), rec.begin() + 20);
+  // Name, file, packets, whole revolutions, recorded ms, decoded packets, CRC errors, skipped bytes.
+  const std::tuple<const char*, Bytes, size_t, int, int64_t, uint64_t, uint64_t, uint64_t> cases[] = {
+      {"clean", rec, 12, 2, 110, 12, 0, 0},
+      {"junk, a bad packet, a cut-off tail", Bytes(5, 0x00) + Flip(rec, 100) + tail, 11, 2, 110, 11, 1, 5},
+      {"a gap of 40 s counts as none", rec + Packet(99, 0, 1100, 40000), 13, 3, 110, 13, 0, 0},
+      {"empty", {}, 0, 0, 0, 0, 0, 0},
+      {"junk only", Bytes(100, 0x00), 0, 0, 0, 0, 0, 99},
+  };
+  for (const auto& [name, file, packets, turns, endMs, decoded, crc, skipped] : cases) {
+    SCOPED_TRACE(name);
+    const std::string path = testing::TempDir() + "replay.raw";
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(file.data()), file.size());
+    RawReplay replay;
+    std::string error;
+    ASSERT_TRUE(replay.Open(path, error)) << error;
+    EXPECT_EQ(std::make_pair(replay.Packets(), replay.Revolutions()), std::make_pair(packets, turns));
+    KXProtocol protocol;
+    testing::internal::CaptureStdout();
+    // One revolution at a time, then nothing more to play.
+    std::vector<std::pair<int, uint64_t>> steps;
+    for (int i = 0; i < 4; ++i) {
+      replay.PlayRevolution(protocol);
+      steps.emplace_back(replay.Revolution(), protocol.GetLinkStats().packets);
+    }
+    testing::internal::GetCapturedStdout();
+    if (name == std::string("clean"))
+      EXPECT_EQ(steps, (std::vector<std::pair<int, uint64_t>>{{1, 7}, {2, 10}, {2, 12}, {2, 12}}));
+    const KXLinkStats stats = protocol.GetLinkStats();
+    EXPECT_TRUE(replay.AtEnd());
+    EXPECT_EQ(replay.TimeMs(), endMs);
+    EXPECT_EQ(stats.bytesReceived, file.size());
+    EXPECT_EQ(std::make_tuple(stats.packets, stats.crcErrors, stats.skippedBytes),
+              std::make_tuple(decoded, crc, skipped));
+    replay.Rewind();
+    EXPECT_EQ(std::make_tuple(replay.Revolution(), replay.TimeMs(), replay.NextTimeMs()),
+              std::make_tuple(0, int64_t{0}, packets ? int64_t{0} : int64_t{-1}));
+    protocol.ResetReceiver();  // a cut-off tail must not run into the replay's first packet
+    EXPECT_EQ(replay.PlayPackets(2, protocol), std::min<size_t>(2, packets));
+    EXPECT_EQ(protocol.GetLinkStats().crcErrors, crc);
+  }
+  RawReplay replay;
+  std::string error;
+  EXPECT_FALSE(replay.Open("/nonexistent/replay.raw", error));
+  EXPECT_FALSE(error.empty());
+  EXPECT_FALSE(replay.Open(testing::TempDir(), error));  // a folder
+}
+
 TEST(SerialPort, FailuresLeaveTheObjectUsable) {
   PtyPair pty, fresh;
   CallbackAsyncSerial port;

@@ -17,6 +17,7 @@
 #include <map>
 #include <set>
 
+#include "app/ReplayController.h"
 #include "tests/app/WindowDriver.h"
 // Last: it brings Xlib's macros.
 #include "tests/support/ScreenPixels.h"
@@ -265,6 +266,75 @@ TEST_F(SessionTest, WriteErrorsEndTheRecordingAndSaySo) {
   int headers = 0;
   EXPECT_GT(CountRows(after, &headers), 100);
   EXPECT_EQ(headers, 1);
+}
+
+// The rows of a CSV file without its header lines.
+QByteArray Rows(const QString& file) {
+  QFile f(file);
+  return f.open(QIODevice::ReadOnly) ? f.readAll().replace("angle,dist,intensity\n", "") : QByteArray();
+}
+
+// Raw bytes saved from a live session replay as the same rows, bad packets
+// and junk included, and the replay's bar comes and goes with the recording.
+TEST_F(SessionTest, ARawRecordingReplaysTheSameRevolutions) {
+  Sim sim({"--autostart", "--bad-crc-every", "97", "--garbage-every", "89", "--garbage-bytes", "7"});
+  Connect(sim.path);
+  ASSERT_TRUE(WaitLiveFrames(2));
+  const QString raw = tmp.filePath("live.raw"), live = tmp.filePath("live.csv"), again = tmp.filePath("again.csv");
+  QAction* saveRaw = Find<QAction>(*window, "actionSaveRaw");
+  QString failed;
+  answer.ThenSave("/dev/full");  // takes no byte
+  answer.ThenBox(&failed);       // the overwrite question
+  answer.ThenBox(&failed);
+  saveRaw->trigger();
+  EXPECT_TRUE(WaitFor([&] { return answer.Done(); }));
+  EXPECT_EQ(failed, "错误|写入保存文件失败！");
+  EXPECT_FALSE(saveRaw->isChecked());
+  answer.ThenSave(raw);
+  saveRaw->trigger();
+  Record(live);
+  ASSERT_TRUE(WaitLiveFrames(20));
+  Find<QAction>(*window, "actionSaveDataCSV")->trigger();
+  QTest::mouseClick(Find<QPushButton>(*window, "connectButton"), Qt::LeftButton);  // ends the raw file too
+  EXPECT_FALSE(saveRaw->isChecked());
+
+  Record(again);
+  const int framesBefore = liveFrames;
+  answer.ThenSave(raw);
+  Find<QAction>(*window, "actionOpenReplay")->trigger();
+  ASSERT_TRUE(WaitFor([&] { return window->findChild<QAction*>("actionReplayFast"); }));
+  Find<QAction>(*window, "actionReplayFast")->trigger();
+  ASSERT_TRUE(WaitFor([&] { return !Find<QAction>(*window, "actionReplayPlay")->isChecked(); }, 20000));
+  const QRegularExpressionMatch m = QRegularExpression("^第 (\\d+) / \\1 圈 · (\\d+)\\.\\d s · 结束$")
+                                        .match(Find<QLabel>(*window, "replayPosition")->text());
+  EXPECT_TRUE(m.hasMatch()) << Find<QLabel>(*window, "replayPosition")->text().toStdString();
+  EXPECT_GE(m.captured(1).toInt(), 19);
+  EXPECT_GE(m.captured(2).toInt(), 2);
+  EXPECT_TRUE(WaitFor([&] {
+    return QRegularExpression("CRC错误 [1-9]\\d* · 丢弃字节 [1-9]\\d*$")
+        .match(window->statusBar()->currentMessage())
+        .hasMatch();
+  })) << window->statusBar()->currentMessage().toStdString();
+  QTest::qWait(100);                                            // the worker's last pass
+  EXPECT_GE(liveFrames - framesBefore, m.captured(1).toInt());  // every whole revolution is shown
+  Find<QAction>(*window, "actionSaveDataCSV")->trigger();
+  const QByteArray liveRows = Rows(live), replayed = Rows(again);
+  EXPECT_GT(liveRows.count('\n'), 20 * 400);
+  EXPECT_TRUE(replayed.contains(liveRows))
+      << liveRows.count('\n') << " live rows, " << replayed.count('\n') << " replayed";
+
+  // 关闭录制 takes the bar away; an unreadable file says so and leaves none.
+  Find<QAction>(*window, "actionCloseReplay")->trigger();
+  auto barShown = [&] {
+    auto* bar = window->findChild<QWidget*>("replayBar");
+    return bar && bar->isVisible();
+  };
+  EXPECT_FALSE(barShown());
+  QString box;
+  answer.ThenBox(&box);
+  EXPECT_FALSE(window->findChild<ReplayController*>()->Open(tmp.path()));
+  EXPECT_TRUE(box.startsWith("错误|打开录制文件失败！")) << box.toStdString();
+  EXPECT_FALSE(barShown());
 }
 
 TEST_F(SessionTest, ACorruptedFastLineGivesFramesAndHonestCounts) {

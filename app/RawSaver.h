@@ -1,0 +1,36 @@
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+class KXProtocol;
+
+// 文件 → 保存原始数据: every byte the port receives, unchanged, into a file
+// (the format of `lds-record --raw`, which a replay plays back). The serial
+// I/O thread only appends to a buffer; the worker writes it out on its pass,
+// so neither the port nor the window waits on the disk.
+class RawSaver {
+ public:
+  ~RawSaver();
+  // Creates (or empties) the file and starts taking the protocol's bytes.
+  bool Start(KXProtocol& protocol, const std::string& path, std::string& error);
+  // Writes what has arrived. False, with the reason, on the first failure:
+  // the saving has then stopped and what was written stays in the file.
+  bool Flush(std::string& error);
+  // Writes the rest and closes; false with the reason if that failed.
+  bool Stop(std::string& error);
+  bool Active();
+
+ private:
+  bool WriteOut(std::string& error);  // caller holds fileMutex
+  void CloseFile();
+
+  KXProtocol* source = nullptr;
+  std::mutex spoolMutex;
+  std::vector<uint8_t> spool;    // filled by the I/O thread
+  std::vector<uint8_t> writing;  // swapped out of the spool to be written
+  std::mutex fileMutex;
+  int fd = -1;
+};

@@ -1,0 +1,107 @@
+#include "protocol/RawReplay.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "protocol/KXPacket.h"
+#include "protocol/KXProtocol.h"
+
+namespace {
+
+// The decoder takes at most this much in one call, as from the serial port.
+constexpr size_t kChunk = 512;
+// A timestamp step longer than this (a step back, or a gap in the recording)
+// counts as none, so that a replay at the recorded pace does not stall.
+constexpr int64_t kMaxStepMs = 30000;
+
+}  // namespace
+
+bool RawReplay::Open(const std::string& path, std::string& error) {
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) {
+    error = std::strerror(errno);
+    return false;
+  }
+  std::vector<uint8_t> data;
+  uint8_t block[65536];
+  size_t n = 0;
+  while ((n = std::fread(block, 1, sizeof block, f)) > 0) data.insert(data.end(), block, block + n);
+  const bool failed = std::ferror(f) != 0;  // a directory, an I/O error
+  const int reason = errno;
+  std::fclose(f);
+  if (failed) {
+    error = std::strerror(reason);
+    return false;
+  }
+  Load(std::move(data));
+  return true;
+}
+
+void RawReplay::Load(std::vector<uint8_t> data) {
+  bytes = std::move(data);
+  Index();
+  Rewind();
+}
+
+void RawReplay::Index() {
+  packets.clear();
+  starts.clear();
+  int64_t time = 0;
+  int lastStamp = -1;
+  float lastEnd = -1.0f;
+  size_t pos = 0;
+  while (pos + kx::kPacketSize <= bytes.size()) {
+    const uint8_t* p = bytes.data() + pos;
+    if (p[0] != kx::kPacketHeader || p[1] != kx::kPacketVerLen || kx::Crc8(p, kx::kPacketSize - 1) != p[kx::kOffCrc]) {
+      ++pos;
+      continue;
+    }
+    const int stamp = kx::ReadU16(p + kx::kOffTimestamp);
+    if (lastStamp >= 0) {
+      const int64_t step = (stamp - lastStamp + 65536) % 65536;  // the field wraps at 65536 ms
+      if (step <= kMaxStepMs) time += step;
+    }
+    lastStamp = stamp;
+    const float start = kx::ReadU16(p + kx::kOffStartAngle) / 100.0f;
+    const float end = kx::ReadU16(p + kx::kOffEndAngle) / 100.0f;
+    const bool wraps = end < start || (lastEnd >= 0.0f && start < lastEnd - 180.0f);
+    lastEnd = end;
+    if (wraps) starts.push_back(packets.size());
+    pos += kx::kPacketSize;
+    packets.push_back({pos, time, wraps});
+  }
+}
+
+void RawReplay::Rewind() {
+  next = 0;
+  fed = 0;
+  startsFed = 0;
+}
+
+void RawReplay::FeedTo(size_t end, KXProtocol& protocol) {
+  while (fed < end) {
+    const size_t n = std::min(kChunk, end - fed);
+    protocol.OnDataReceived(bytes.data() + fed, static_cast<uint32_t>(n));
+    fed += n;
+  }
+}
+
+size_t RawReplay::PlayPackets(size_t count, KXProtocol& protocol) {
+  size_t played = 0;
+  for (; played < count && next < packets.size(); ++played) {
+    if (packets[next].starts) ++startsFed;
+    FeedTo(packets[next].end, protocol);
+    ++next;
+  }
+  // What follows the last packet (junk, a cut-off packet) goes too.
+  if (next == packets.size() && (played > 0 || count > 0)) FeedTo(bytes.size(), protocol);
+  return played;
+}
+
+void RawReplay::PlayRevolution(KXProtocol& protocol) {
+  // A revolution is shown once the packet that starts the next one is decoded.
+  const int target = std::max(startsFed + 1, 2);
+  while (startsFed < target && !AtEnd()) PlayPackets(1, protocol);
+}

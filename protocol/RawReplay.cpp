@@ -15,6 +15,9 @@ constexpr size_t kChunk = 512;
 // A timestamp step longer than this (a step back, or a gap in the recording)
 // counts as none, so that a replay at the recorded pace does not stall.
 constexpr int64_t kMaxStepMs = 30000;
+// A replay holds its file in memory: about six hours at 230400 baud fit.
+// Anything larger (or an endless device such as /dev/zero) is refused.
+constexpr size_t kMaxBytes = size_t{512} << 20;
 
 }  // namespace
 
@@ -27,7 +30,14 @@ bool RawReplay::Open(const std::string& path, std::string& error) {
   std::vector<uint8_t> data;
   uint8_t block[65536];
   size_t n = 0;
-  while ((n = std::fread(block, 1, sizeof block, f)) > 0) data.insert(data.end(), block, block + n);
+  while ((n = std::fread(block, 1, sizeof block, f)) > 0) {
+    if (data.size() + n > kMaxBytes) {
+      std::fclose(f);
+      error = "larger than 512 MiB";
+      return false;
+    }
+    data.insert(data.end(), block, block + n);
+  }
   const bool failed = std::ferror(f) != 0;  // a directory, an I/O error
   const int reason = errno;
   std::fclose(f);

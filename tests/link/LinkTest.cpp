@@ -209,6 +209,7 @@ TEST(Replay, PlaysEveryByteAndStepsByRevolution) {
   EXPECT_FALSE(replay.Open("/nonexistent/replay.raw", error));
   EXPECT_FALSE(error.empty());
   EXPECT_FALSE(replay.Open(testing::TempDir(), error));  // a folder
+  EXPECT_FALSE(replay.Open("/dev/zero", error));         // endless: refused at the size limit
 }
 
 TEST(SerialPort, FailuresLeaveTheObjectUsable) {

@@ -25,6 +25,7 @@
 #   SHOTS=DIR      save a screenshot of each program (needs ImageMagick's import)
 #   KEEP=1         keep the work folder with every log
 #   LDS_TOOL_ARGS  more options for lds-tool, e.g. --diagnosis for the plots
+#   LDS_TRAILS=N   start lds-tool with trails of N revolutions (1 to 20)
 #
 # Installs rviz, ros-core, python3-rospy and python3-sensor-msgs from Debian
 # when missing. Everything talks over loopback; every process started here is
@@ -49,6 +50,7 @@ die() {
 [[ $seconds =~ ^[0-9]+$ && $seconds -ge 5 && $seconds -le 3600 ]] || die "SECONDS must be a whole number from 5 to 3600, not '$seconds'"
 [[ $warmup =~ ^[0-9]+$ && $warmup -le 600 ]] || die "WARMUP must be a whole number up to 600, not '$warmup'"
 case "$only" in "" | rviz | lds-tool) ;; *) die "ONLY must be rviz or lds-tool, not '$only'" ;; esac
+[[ -z ${LDS_TRAILS:-} || ( $LDS_TRAILS =~ ^[0-9]+$ && $LDS_TRAILS -ge 1 && $LDS_TRAILS -le 20 ) ]] || die "LDS_TRAILS must be a whole number from 1 to 20, not '$LDS_TRAILS'"
 [[ $baud =~ ^(115200|230400|460800)$ ]] || die "LDS_BAUD must be 115200, 230400 or 460800, not '$baud'"
 
 # ---------------------------------------------------------------------------
@@ -456,7 +458,12 @@ run_tool() {
   launch sim "$sim" --link "$work/lds" --autostart --rps "$rps" --pps "$pps" --baud "$baud" --stats-file "$work/sim-stats.txt"
   local sim_pid=$last
   wait_for 10 test -e "$work/lds" || { show_log sim; die "lds-sim did not create $work/lds"; }
-  # A settings folder of its own: measured from the first-start settings.
+  # A settings folder of its own: measured from the first-start settings,
+  # with trails of LDS_TRAILS revolutions if given.
+  if [ -n "${LDS_TRAILS:-}" ]; then
+    mkdir -p "$work/config/lds-tool"
+    printf '[view]\ntrails=%s\n' "$LDS_TRAILS" >"$work/config/lds-tool/lds-tool.conf"
+  fi
   # shellcheck disable=SC2086 # the extra options are words on purpose
   launch tool env XDG_CONFIG_HOME="$work/config" "$tool" --port "$work/lds" --baud "$baud" --connect ${LDS_TOOL_ARGS:-}
   local tool_pid=$last

@@ -1,14 +1,13 @@
-#include <QVTKOpenGLNativeWidget.h>
 #include <vtkObject.h>
 
 #include <QApplication>
-#include <QSurfaceFormat>
 #include <cstdio>
 #include <cstdlib>
 
 #include "app/AppOptions.h"
 #include "app/Language.h"
 #include "app/MainWindow.h"
+#include "viewer/vtkViewer.h"
 
 namespace {
 
@@ -49,7 +48,7 @@ int main(int argc, char* argv[]) {
 
   vtkObject::SetGlobalWarningDisplay(0);
   // The VTK widget needs its OpenGL format as the default before any window exists.
-  QSurfaceFormat::setDefaultFormat(QVTKOpenGLNativeWidget::defaultFormat());
+  vtkViewer::PrepareOpenGL();
   qInstallMessageHandler(StartupMessageHandler);
   QApplication app(argc, argv);
   qInstallMessageHandler(nullptr);

@@ -30,6 +30,7 @@
 #include <vtkVectorText.h>
 
 #include <QCoreApplication>
+#include <QSurfaceFormat>
 #include <algorithm>
 #include <cmath>
 #include <mutex>
@@ -188,6 +189,15 @@ struct vtkViewer::Legend {
   vtkSmartPointer<vtkScalarBarRepresentation> representation;
   vtkSmartPointer<vtkScalarBarActor> actor;
 };
+
+void vtkViewer::PrepareOpenGL() {
+  QSurfaceFormat::setDefaultFormat(QVTKOpenGLNativeWidget::defaultFormat());
+  // Mesa's software renderer splits every drawing pass over a thread per core
+  // and waits for them all. A frame of this view is small: one thread draws it
+  // for less CPU than waking and joining several, pass after pass. Hardware
+  // drivers ignore the variable, and a value the user set is kept.
+  if (!qEnvironmentVariableIsSet("LP_NUM_THREADS")) qputenv("LP_NUM_THREADS", "1");
+}
 
 vtkViewer::vtkViewer(QWidget* parent) : QWidget(parent), ui(new Ui_vtkViewer), legend(new Legend) {
   qRegisterMetaType<std::vector<KXScanPoint>>("std::vector<KXScanPoint>");

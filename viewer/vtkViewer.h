@@ -32,6 +32,10 @@ class vtkViewer : public QWidget {
   Q_OBJECT
 
  public:
+  // Call before the QApplication exists: sets the OpenGL format the view
+  // needs as the default, and prepares Mesa's software renderer (see there).
+  static void PrepareOpenGL();
+
   explicit vtkViewer(QWidget* parent = nullptr);
   ~vtkViewer() override;
 

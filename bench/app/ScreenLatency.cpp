@@ -1,10 +1,11 @@
-// Measures what reaches the display: the real main window shows lds-sim's
-// room with its revolution marker (1 m in even, 2 m in odd revolutions, at
-// 150 degrees, away from the angles that calibration leaves empty), and a thread of its own reads the two marker spots from the
-// X server's pixels about every millisecond. Each revolution's latency runs
-// from the simulator writing the packet that completes it (its --marker log)
-// to the display first showing that revolution's marker. A revolution whose
-// marker never shows before the next one with the same parity is missed.
+// Measures what reaches the display: the real main window shows lds-sim's room
+// with its revolution marker (1 m in even, 2 m in odd revolutions, at 150
+// degrees, away from the angles that calibration leaves empty), and a thread of
+// its own reads the two marker spots from the X server's pixels about every
+// millisecond. Each revolution's latency runs from the simulator writing the
+// packet that completes it (its --marker log) to the display first showing that
+// revolution's marker. A revolution whose marker never shows before the next
+// one with the same parity is missed.
 // A measuring program, not a test:
 //
 //   xvfb-run -a -s "-screen 0 1280x1024x24" build/bench/screen_latency SECONDS
@@ -15,7 +16,6 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QSettings>
-#include <QSurfaceFormat>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <algorithm>
@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "app/MainWindow.h"
+#include "viewer/vtkViewer.h"
 // clang-format off
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -110,7 +111,7 @@ double Percentile(std::vector<double> v, double p) {
 int main(int argc, char** argv) {
   const int seconds = argc > 1 ? std::max(5, std::atoi(argv[1])) : 60;
   vtkObject::SetGlobalWarningDisplay(0);
-  QSurfaceFormat::setDefaultFormat(QVTKOpenGLNativeWidget::defaultFormat());
+  vtkViewer::PrepareOpenGL();
   QApplication app(argc, argv);
   QTemporaryDir tmp;
   const QString marks = tmp.path() + "/marks";

@@ -2,7 +2,6 @@
 // start, ..., stop) and measures it from inside: CPU share, resident memory,
 // and the time from launch to the window shown. The latency to the display's
 // pixels is screen_latency's. A measuring tool for bench/app/soak.sh, not a test.
-#include <QVTKOpenGLNativeWidget.h>
 #include <pthread.h>
 #include <sys/syscall.h>
 #include <time.h>
@@ -21,7 +20,6 @@
 #include <QOpenGLWidget>
 #include <QPushButton>
 #include <QSettings>
-#include <QSurfaceFormat>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <algorithm>
@@ -116,7 +114,7 @@ struct Options {
 
 int main(int argc, char* argv[]) {
   vtkObject::SetGlobalWarningDisplay(0);
-  QSurfaceFormat::setDefaultFormat(QVTKOpenGLNativeWidget::defaultFormat());
+  vtkViewer::PrepareOpenGL();
   QApplication app(argc, argv);
 
   Options opt;

@@ -4,7 +4,6 @@
 #include <vtkRenderWindow.h>
 
 #include <QApplication>
-#include <QSurfaceFormat>
 #include <QTest>
 #include <cmath>
 #include <memory>
@@ -75,7 +74,7 @@ BENCHMARK(BM_BuildFrameClouds)->Unit(benchmark::kMicrosecond)->Repetitions(5)->R
 
 int main(int argc, char** argv) {
   vtkObject::SetGlobalWarningDisplay(0);
-  QSurfaceFormat::setDefaultFormat(QVTKOpenGLNativeWidget::defaultFormat());
+  vtkViewer::PrepareOpenGL();
   QApplication app(argc, argv);
   ::benchmark::Initialize(&argc, argv);
   auto view = std::make_unique<vtkViewer>();

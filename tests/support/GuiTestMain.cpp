@@ -1,7 +1,6 @@
 // Test entry for every test that shows a window: set up as the real entry
 // point does, with VTK warnings off and the VTK surface format in place before
 // the application object exists.
-#include <QVTKOpenGLNativeWidget.h>
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <vtkObject.h>
@@ -10,11 +9,12 @@
 #include <QDialog>
 #include <QElapsedTimer>
 #include <QPointer>
-#include <QSurfaceFormat>
 #include <QTimer>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+
+#include "viewer/vtkViewer.h"
 
 int main(int argc, char** argv) {
   std::setvbuf(stdout, nullptr, _IOLBF, 0);  // a run killed on a timeout still shows its failures
@@ -27,7 +27,7 @@ int main(int argc, char** argv) {
   dlopen((std::string(dir && *dir ? dir : LDS_DRI_DIR) + "/swrast_dri.so").c_str(), RTLD_LAZY | RTLD_NODELETE);
 #endif
   vtkObject::SetGlobalWarningDisplay(0);
-  QSurfaceFormat::setDefaultFormat(QVTKOpenGLNativeWidget::defaultFormat());
+  vtkViewer::PrepareOpenGL();
   QApplication app(argc, argv);
 
   // A modal widget nobody answers would hold its test until ctest kills it:

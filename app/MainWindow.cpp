@@ -123,20 +123,7 @@ MainWindow::~MainWindow() {
   protocol = nullptr;
 }
 
-ScanSettings MainWindow::CurrentSettings() const {
-  ScanSettings s;
-  s.enableAngleCalib = enableAngleCalib.load(std::memory_order_relaxed);
-  s.enableAlgoFilter = enableAlgoFilter.load(std::memory_order_relaxed);
-  s.enableDistCorrect = enableDistCorrect.load(std::memory_order_relaxed);
-  s.enableAngleEdgeFilter = enableAngleEdgeFilter.load(std::memory_order_relaxed);
-  s.edgeFilterMargin = edgeFilterMargin.load(std::memory_order_relaxed);
-  s.enableWaterNoiseFilter = enableWaterNoiseFilter.load(std::memory_order_relaxed);
-  s.diffThr = diffThr.load(std::memory_order_relaxed);
-  s.filterMinRange = filterMinRange.load(std::memory_order_relaxed);
-  s.filterMaxRange = filterMaxRange.load(std::memory_order_relaxed);
-  s.filterIntensityThr = filterIntensityThr.load(std::memory_order_relaxed);
-  return s;
-}
+ScanSettings MainWindow::CurrentSettings() const { return scan.Load(); }
 
 // ---------------------------------------------------------------------------
 // Worker
@@ -256,15 +243,7 @@ void MainWindow::ApplySettings(const WindowSettings& s) {
   ui->actionEnableDistCorrect->setChecked(s.scan.enableDistCorrect);
   ui->actionEnableAngleEdgeFilter->setChecked(s.scan.enableAngleEdgeFilter);
   ui->actionEnableWaterNoiseFilter->setChecked(s.scan.enableWaterNoiseFilter);
-  enableAngleCalib.store(s.scan.enableAngleCalib);
-  enableAlgoFilter.store(s.scan.enableAlgoFilter);
-  enableDistCorrect.store(s.scan.enableDistCorrect);
-  enableAngleEdgeFilter.store(s.scan.enableAngleEdgeFilter);
-  enableWaterNoiseFilter.store(s.scan.enableWaterNoiseFilter);
-  diffThr.store(s.scan.diffThr);
-  filterMinRange.store(s.scan.filterMinRange);
-  filterMaxRange.store(s.scan.filterMaxRange);
-  filterIntensityThr.store(s.scan.filterIntensityThr);
+  scan.Store(s.scan);
   saveDir = s.saveDir;
 }
 
@@ -377,29 +356,29 @@ void MainWindow::on_actionAngleOffset_triggered() {
 void MainWindow::on_actionSetDiffThr_triggered() {
   bool ok = false;
   const double value =
-      QInputDialog::getDouble(this, tr("设置距离差极值阈值"), tr("Value"), diffThr.load(), 0, 10000, 2, &ok);
-  if (ok) diffThr.store(value);
+      QInputDialog::getDouble(this, tr("设置距离差极值阈值"), tr("Value"), scan.diffThr.load(), 0, 10000, 2, &ok);
+  if (ok) scan.diffThr.store(value);
 }
 
 void MainWindow::on_actionFilterMinRange_triggered() {
   bool ok = false;
-  const double value =
-      QInputDialog::getDouble(this, tr("设置滤波距离最小值"), tr("Value"), filterMinRange.load(), 0, 10000, 2, &ok);
-  if (ok) filterMinRange.store(static_cast<int32_t>(value));
+  const double value = QInputDialog::getDouble(this, tr("设置滤波距离最小值"), tr("Value"), scan.filterMinRange.load(),
+                                               0, 10000, 2, &ok);
+  if (ok) scan.filterMinRange.store(static_cast<int32_t>(value));
 }
 
 void MainWindow::on_actionFilterMaxRange_triggered() {
   bool ok = false;
-  const double value =
-      QInputDialog::getDouble(this, tr("设置滤波距离最大值"), tr("Value"), filterMaxRange.load(), 0, 10000, 2, &ok);
-  if (ok) filterMaxRange.store(static_cast<int32_t>(value));
+  const double value = QInputDialog::getDouble(this, tr("设置滤波距离最大值"), tr("Value"), scan.filterMaxRange.load(),
+                                               0, 10000, 2, &ok);
+  if (ok) scan.filterMaxRange.store(static_cast<int32_t>(value));
 }
 
 void MainWindow::on_actionFilterIntnesityThr_triggered() {
   bool ok = false;
-  const double value =
-      QInputDialog::getDouble(this, tr("设置滤波信号阈值"), tr("Value"), filterIntensityThr.load(), 0, 10000, 2, &ok);
-  if (ok) filterIntensityThr.store(static_cast<int32_t>(value));
+  const double value = QInputDialog::getDouble(this, tr("设置滤波信号阈值"), tr("Value"),
+                                               scan.filterIntensityThr.load(), 0, 10000, 2, &ok);
+  if (ok) scan.filterIntensityThr.store(static_cast<int32_t>(value));
 }
 
 void MainWindow::on_actionSetPointSize_triggered() {
@@ -417,21 +396,21 @@ void MainWindow::on_actionSetPointSize_triggered() {
 }
 
 void MainWindow::on_actionEnableAngleCalib_triggered() {
-  enableAngleCalib.store(ui->actionEnableAngleCalib->isChecked());
+  scan.enableAngleCalib.store(ui->actionEnableAngleCalib->isChecked());
 }
 
-void MainWindow::on_actionAlgoFilter_triggered() { enableAlgoFilter.store(ui->actionAlgoFilter->isChecked()); }
+void MainWindow::on_actionAlgoFilter_triggered() { scan.enableAlgoFilter.store(ui->actionAlgoFilter->isChecked()); }
 
 void MainWindow::on_actionEnableDistCorrect_triggered() {
-  enableDistCorrect.store(ui->actionEnableDistCorrect->isChecked());
+  scan.enableDistCorrect.store(ui->actionEnableDistCorrect->isChecked());
 }
 
 void MainWindow::on_actionEnableAngleEdgeFilter_triggered() {
-  enableAngleEdgeFilter.store(ui->actionEnableAngleEdgeFilter->isChecked());
+  scan.enableAngleEdgeFilter.store(ui->actionEnableAngleEdgeFilter->isChecked());
 }
 
 void MainWindow::on_actionEnableWaterNoiseFilter_triggered() {
-  enableWaterNoiseFilter.store(ui->actionEnableWaterNoiseFilter->isChecked());
+  scan.enableWaterNoiseFilter.store(ui->actionEnableWaterNoiseFilter->isChecked());
 }
 
 void MainWindow::on_clockwiseRotationAction_triggered() {

@@ -10,6 +10,7 @@
 #include "app/AppSettings.h"
 #include "app/CsvRecorder.h"
 #include "app/DiagnosisDock.h"
+#include "app/SharedScanSettings.h"
 #include "protocol/KXProtocol.h"
 #include "protocol/KXScanPoint.h"
 #include "scan/FrameAssembler.h"
@@ -87,18 +88,8 @@ class MainWindow : public QMainWindow {
   QString saveDir;
   CsvRecorder csv;
 
-  // Scan settings: written by the GUI thread, read by the worker each pass.
-  std::atomic<bool> enableAngleCalib{true};
-  std::atomic<bool> enableAlgoFilter{false};
+  SharedScanSettings scan;
   ScanFilter scanFilter;
-  std::atomic<bool> enableDistCorrect{false};
-  std::atomic<bool> enableAngleEdgeFilter{false};
-  std::atomic<float> edgeFilterMargin{1.5f};
-  std::atomic<bool> enableWaterNoiseFilter{false};
-  std::atomic<double> diffThr{120.0};
-  std::atomic<int32_t> filterMinRange{300};
-  std::atomic<int32_t> filterMaxRange{1500};
-  std::atomic<int32_t> filterIntensityThr{40};
   std::atomic<bool> frameResetPending{false};
   // The sensor was started on this connection and not stopped since: closing
   // the window then stops it, so it does not spin on after the tool is gone.

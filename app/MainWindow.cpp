@@ -3,11 +3,10 @@
 #include <pthread.h>
 
 #include <QApplication>
-#include <QBuffer>
 #include <QDebug>
 #include <QDesktopWidget>
+#include <QDir>
 #include <QFileDialog>
-#include <QFileInfo>
 #include <QInputDialog>
 #include <QMessageBox>
 #include <QMetaType>
@@ -17,9 +16,10 @@
 #include <QTimer>
 #include <chrono>
 
-#include "app/FrameExport.h"
 #include "app/Language.h"
-#include "app/ReplayController.h"
+#include "app/RecordingCommands.h"
+#include "app/StatusLine.h"
+#include "app/ViewCommands.h"
 #include "ui_MainWindow.h"
 
 namespace {
@@ -42,11 +42,6 @@ struct LabelTexts {
 // than the frames come: between frames they are shown at most this often.
 constexpr int64_t kLabelRefreshMs = 250;
 
-int64_t MonotonicMs() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
-
 }  // namespace
 
 MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui_MainWindow) {
@@ -56,14 +51,8 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui_MainWin
   protocol = new KXProtocol();
   // About 1 s at the highest line rate, so a briefly starved worker loses no points.
   protocol->SetQueueLimit(12000);
-  isRunning.exchange(true);
-  workerThread = new std::thread(&MainWindow::runWorker, this);
   on_refreshPortButton_clicked();
   connect(this, &MainWindow::signalScanFrame, ui->viewerWidget, &vtkViewer::slotShowDeviceData);
-
-  linkHealthTimer = new QTimer(this);
-  linkHealthTimer->setInterval(1000);
-  connect(linkHealthTimer, &QTimer::timeout, this, &MainWindow::UpdateLinkHealth);
 
   qRegisterMetaType<RevolutionFigures>("RevolutionFigures");
   diagnosisDock = new DiagnosisDock(this);
@@ -80,22 +69,47 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui_MainWin
   });
   // The dock's own close button unchecks the menu entry.
   connect(diagnosisDock->toggleViewAction(), &QAction::toggled, ui->actionDiagnosis, &QAction::setChecked);
-  AddViewCommands();
-  AddRecordingCommands();
+  status = new StatusLine(protocol, ui->statusbar, diagnosisDock, this);
+
+  auto* view = new ViewCommands(this, ui->menu, ui->menu_2, ui->actionAngleOffset, ui->viewerWidget, diagnosisDock,
+                                status, &saveDir);
+  connect(view, &ViewCommands::settingsChanged, this, &MainWindow::SaveSettings);
+  connect(view, &ViewCommands::restoreDefaults, this, [this] {
+    ApplySettings(AppSettings::Defaults());
+    SaveSettings();
+  });
+  // Each change is saved once its command's own slot has made it.
+  for (QAction* a :
+       {ui->actionSetPointSize, ui->actionSaveDataCSV, ui->actionAngleOffset, ui->actionEnableAngleCalib,
+        ui->actionAlgoFilter, ui->actionEnableDistCorrect, ui->actionEnableAngleEdgeFilter,
+        ui->actionEnableWaterNoiseFilter, ui->actionSetDiffThr, ui->actionFilterMinRange, ui->actionFilterMaxRange,
+        ui->actionFilterIntnesityThr, ui->clockwiseRotationAction, ui->counterClockwiseRotationAction})
+    connect(a, &QAction::triggered, this, &MainWindow::SaveSettings);
+  connect(ui->connectButton, &QPushButton::clicked, this, &MainWindow::SaveSettings);
+
+  recording = new RecordingCommands(protocol, this, ui->menu_2, status, &saveDir);
+  connect(recording, &RecordingCommands::settingsChanged, this, &MainWindow::SaveSettings);
+  connect(recording, &RecordingCommands::replayOpening, this, [this] {
+    if (ui->connectButton->text() == tr("断开")) on_connectButton_clicked();
+  });
+  connect(recording, &RecordingCommands::replayRestarted, this, [this] { frameResetPending.store(true); });
   ApplySettings(AppSettings::Load());
+
+  // Started last, once everything the worker reaches exists.
+  isRunning.exchange(true);
+  workerThread = new std::thread(&MainWindow::runWorker, this);
 }
 
 MainWindow::~MainWindow() {
   isRunning.exchange(false);
-  // The worker reads the form, the protocol, the CSV objects and the filter:
+  // The worker reads the form, the protocol, the recordings and the filter:
   // it must be gone before any of them is released.
   if (workerThread) {
     workerThread->join();
     delete workerThread;
     workerThread = nullptr;
   }
-  std::string rawError;
-  if (!rawSaver.Stop(rawError)) qWarning("lds-tool: writing the raw data failed: %s", rawError.c_str());
+  recording->FinishRaw();
   SaveSettings();
   // The dock hides as the window's widgets go, and its toggle would reach
   // back into this window after its destructor has run.
@@ -109,20 +123,7 @@ MainWindow::~MainWindow() {
   protocol = nullptr;
 }
 
-ScanSettings MainWindow::CurrentSettings() const {
-  ScanSettings s;
-  s.enableAngleCalib = enableAngleCalib.load(std::memory_order_relaxed);
-  s.enableAlgoFilter = enableAlgoFilter.load(std::memory_order_relaxed);
-  s.enableDistCorrect = enableDistCorrect.load(std::memory_order_relaxed);
-  s.enableAngleEdgeFilter = enableAngleEdgeFilter.load(std::memory_order_relaxed);
-  s.edgeFilterMargin = edgeFilterMargin.load(std::memory_order_relaxed);
-  s.enableWaterNoiseFilter = enableWaterNoiseFilter.load(std::memory_order_relaxed);
-  s.diffThr = diffThr.load(std::memory_order_relaxed);
-  s.filterMinRange = filterMinRange.load(std::memory_order_relaxed);
-  s.filterMaxRange = filterMaxRange.load(std::memory_order_relaxed);
-  s.filterIntensityThr = filterIntensityThr.load(std::memory_order_relaxed);
-  return s;
-}
+ScanSettings MainWindow::CurrentSettings() const { return scan.Load(); }
 
 // ---------------------------------------------------------------------------
 // Worker
@@ -137,20 +138,9 @@ void MainWindow::runWorker() {
   int64_t speedShownMs = 0;
   while (isRunning.load()) {
     if (frameResetPending.exchange(false)) emit signalScanFrame(assembler.Reset());
-    std::string rawError;
-    if (!rawSaver.Flush(rawError)) {
-      qWarning("lds-tool: writing the raw data failed: %s", rawError.c_str());
-      QMetaObject::invokeMethod(
-          this,
-          [this] {
-            saveRawAction->setChecked(false);
-            QMessageBox::critical(this, tr("错误"), tr("写入保存文件失败！"));
-          },
-          Qt::QueuedConnection);
-    }
+    recording->FlushRaw();
 
-    FrameAssembler::Result result =
-        assembler.Step(protocol->TakeScanPoints(), CurrentSettings(), isSavingCsv.load(std::memory_order_relaxed));
+    FrameAssembler::Result result = assembler.Step(protocol->TakeScanPoints(), CurrentSettings(), csv.Active());
 
     LabelTexts texts;
     switch (result.outcome) {
@@ -168,7 +158,8 @@ void MainWindow::runWorker() {
           qDebug() << "ERROR: abnormal angle change found: last pkg end at " << result.lastEndAngle
                    << " current pkg end at " << result.endAngle;
         }
-        if (!result.csvRows.empty()) WriteCsvRows(result.csvRows);
+        if (!result.csvRows.empty() && !csv.Write(result.csvRows))
+          QMetaObject::invokeMethod(this, &MainWindow::OnCsvWriteFailed, Qt::QueuedConnection);
         const int64_t now = MonotonicMs();
         float speed = 0.0f;
         uint16_t stamp = 0;
@@ -215,121 +206,14 @@ void MainWindow::runWorker() {
   }
 }
 
-void MainWindow::WriteCsvRows(const std::vector<KXScanPoint>& rows) {
-  std::lock_guard<std::mutex> lock(csvMutex);
-  // Read under the lock: rows filed while recording but due after the
-  // operator stopped it are dropped, never written to a closed file.
-  if (!isSavingCsv.load()) return;
-  for (const KXScanPoint& p : rows) {
-    csvStream << p.angle << ',' << p.distance << ',' << static_cast<unsigned>(p.intensity) << Qt::endl;
-  }
-  if (csvStream.status() == QTextStream::Ok && csvFile.error() == QFileDevice::NoError) return;
-
-  // A full disk or a vanished device: end the recording as the stop command
-  // does, keep what reached the file, and tell the operator.
-  isSavingCsv.store(false);
-  CloseCsvFile();
-  QMetaObject::invokeMethod(this, &MainWindow::OnCsvWriteFailed, Qt::QueuedConnection);
-}
-
-void MainWindow::CloseCsvFile() {
-  csvFile.close();
-  // After a failed write the stream still holds the rows it could not pass
-  // on, and would hand them to the next file it is attached to. Let them
-  // drain into a sink and detach the stream.
-  QBuffer sink;
-  sink.open(QIODevice::WriteOnly);
-  csvStream.setDevice(&sink);
-  csvStream.flush();
-  csvStream.setDevice(nullptr);
-  csvStream.resetStatus();
-}
-
 void MainWindow::OnCsvWriteFailed() {
   // The operator may have started a new recording meanwhile; its text stays.
-  if (!isSavingCsv.load()) ui->actionSaveDataCSV->setText(tr("保存.csv"));
+  if (!csv.Active()) ui->actionSaveDataCSV->setText(tr("保存.csv"));
   QMessageBox::critical(this, tr("错误"), tr("写入保存文件失败！"));
 }
 
-// Runs once a second while connected or held: a menu's status tips wipe the
-// line while it is open, and this puts it back.
-void MainWindow::UpdateLinkHealth() {
-  if (linkHealth.Active()) {
-    const KXLinkStats stats = protocol->GetLinkStats();
-    const int64_t now = MonotonicMs();
-    linkLine = linkHealth.Sample(stats, now);
-    diagnosisDock->AddLinkSample(stats, now);
-  }
-  ShowStatus();
-}
-
-void MainWindow::ShowStatus() {
-  QStringList parts;
-  if (linkHealth.Active()) parts << linkLine;
-  if (holdAction->isChecked()) parts << tr("画面已暂停");
-  parts.removeAll(QString());
-  if (parts.isEmpty())
-    ui->statusbar->clearMessage();
-  else
-    ui->statusbar->showMessage(parts.join(QStringLiteral(" · ")));
-}
-
 // ---------------------------------------------------------------------------
-// Hold and settings
-
-void MainWindow::AddViewCommands() {
-  // Hold is a state of the view alone: the worker, the CSV rows, the labels
-  // and the counters go on.
-  holdAction = new QAction(tr("暂停"), this);
-  holdAction->setObjectName("actionHold");
-  holdAction->setCheckable(true);
-  holdAction->setShortcut(Qt::Key_Space);
-  ui->menu->insertAction(ui->menu->actions().value(0), holdAction);
-  ui->menu->insertSeparator(ui->menu->actions().value(1));
-  connect(holdAction, &QAction::toggled, this, [this](bool held) {
-    holdAction->setText(held ? tr("继续") : tr("暂停"));
-    ui->viewerWidget->SetHeld(held);
-    diagnosisDock->SetFrozen(held);
-    if (held) linkHealthTimer->start();
-    if (!held && !linkHealth.Active()) linkHealthTimer->stop();
-    ShowStatus();
-  });
-  // Space holds from the start: the port box, which would take it as text,
-  // does not have the focus until the operator clicks it.
-  ui->viewerWidget->setFocus();
-
-  // Trails, after the point size; saving the frame on the view, after the CSV file.
-  QAction* trails = new QAction(tr("余辉…"), this);
-  trails->setObjectName("actionTrails");
-  ui->menu->insertAction(ui->actionAngleOffset, trails);
-  connect(trails, &QAction::triggered, this, [this] {
-    bool ok = false;
-    const int n = QInputDialog::getInt(this, tr("余辉"), tr("显示最近几圈（1–20）"), ui->viewerWidget->TrailLength(), 1,
-                                       vtkViewer::kMaxTrail, 1, &ok);
-    if (ok) ui->viewerWidget->SetTrailLength(n);
-  });
-  QAction* saveFrame = ui->menu_2->addAction(tr("保存当前帧…"));
-  saveFrame->setObjectName("actionSaveFrame");
-  connect(saveFrame, &QAction::triggered, this, [this] { FrameExport::SaveShown(this, *ui->viewerWidget, &saveDir); });
-  for (QAction* a : {trails, saveFrame}) connect(a, &QAction::triggered, this, &MainWindow::SaveSettings);
-
-  ui->menu->addSeparator();
-  QAction* restore = ui->menu->addAction(tr("恢复默认设置"));
-  restore->setObjectName("actionRestoreDefaults");
-  connect(restore, &QAction::triggered, this, [this] {
-    ApplySettings(AppSettings::Defaults());
-    SaveSettings();
-  });
-
-  // Each change is saved once its command's own slot has made it.
-  for (QAction* a :
-       {ui->actionSetPointSize, ui->actionSaveDataCSV, ui->actionAngleOffset, ui->actionEnableAngleCalib,
-        ui->actionAlgoFilter, ui->actionEnableDistCorrect, ui->actionEnableAngleEdgeFilter,
-        ui->actionEnableWaterNoiseFilter, ui->actionSetDiffThr, ui->actionFilterMinRange, ui->actionFilterMaxRange,
-        ui->actionFilterIntnesityThr, ui->clockwiseRotationAction, ui->counterClockwiseRotationAction})
-    connect(a, &QAction::triggered, this, &MainWindow::SaveSettings);
-  connect(ui->connectButton, &QPushButton::clicked, this, &MainWindow::SaveSettings);
-}
+// Settings
 
 WindowSettings MainWindow::GatherSettings() const {
   WindowSettings s;
@@ -359,67 +243,12 @@ void MainWindow::ApplySettings(const WindowSettings& s) {
   ui->actionEnableDistCorrect->setChecked(s.scan.enableDistCorrect);
   ui->actionEnableAngleEdgeFilter->setChecked(s.scan.enableAngleEdgeFilter);
   ui->actionEnableWaterNoiseFilter->setChecked(s.scan.enableWaterNoiseFilter);
-  enableAngleCalib.store(s.scan.enableAngleCalib);
-  enableAlgoFilter.store(s.scan.enableAlgoFilter);
-  enableDistCorrect.store(s.scan.enableDistCorrect);
-  enableAngleEdgeFilter.store(s.scan.enableAngleEdgeFilter);
-  enableWaterNoiseFilter.store(s.scan.enableWaterNoiseFilter);
-  diffThr.store(s.scan.diffThr);
-  filterMinRange.store(s.scan.filterMinRange);
-  filterMaxRange.store(s.scan.filterMaxRange);
-  filterIntensityThr.store(s.scan.filterIntensityThr);
+  scan.Store(s.scan);
   saveDir = s.saveDir;
 }
 
 void MainWindow::SaveSettings() {
   if (!AppSettings::Save(GatherSettings())) qWarning("lds-tool: the settings could not be saved");
-}
-
-void MainWindow::AddRecordingCommands() {
-  saveRawAction = ui->menu_2->addAction(tr("保存原始数据…"));
-  saveRawAction->setObjectName("actionSaveRaw");
-  saveRawAction->setCheckable(true);
-  saveRawAction->setEnabled(false);  // while connected
-  connect(saveRawAction, &QAction::triggered, this, [this](bool on) {
-    if (!on) {
-      StopRawSaving();
-      return;
-    }
-    const QString file = QFileDialog::getSaveFileName(this, tr("保存原始数据"), saveDir, tr("原始数据 (*.raw)"));
-    std::string error;
-    if (file.isEmpty() || !rawSaver.Start(*protocol, file.toStdString(), error)) {
-      saveRawAction->setChecked(false);
-      if (!file.isEmpty()) QMessageBox::critical(this, tr("错误"), tr("打开保存文件失败！"));
-      return;
-    }
-    saveDir = QFileInfo(file).absolutePath();
-    SaveSettings();
-  });
-
-  ui->menu_2->addSeparator();
-  replay = new ReplayController(protocol, this, ui->menu_2, &saveDir);
-  connect(replay, &ReplayController::aboutToOpen, this, [this] {
-    if (ui->connectButton->text() == tr("断开")) on_connectButton_clicked();
-    SaveSettings();  // the folder
-  });
-  // The frame and the counters start anew, as on connecting.
-  connect(replay, &ReplayController::restarted, this, [this] {
-    frameResetPending.store(true);
-    linkHealth.Start(protocol->GetLinkStats(), MonotonicMs());
-    linkHealthTimer->start();
-  });
-  connect(replay, &ReplayController::closed, this, [this] {
-    if (!holdAction->isChecked()) linkHealthTimer->stop();
-    linkHealth.Stop();
-    ShowStatus();
-  });
-}
-
-void MainWindow::StopRawSaving() {
-  std::string error;
-  const bool ok = rawSaver.Stop(error);
-  if (saveRawAction) saveRawAction->setChecked(false);
-  if (!ok) QMessageBox::critical(this, tr("错误"), tr("写入保存文件失败！"));
 }
 
 // ---------------------------------------------------------------------------
@@ -443,7 +272,7 @@ void MainWindow::on_refreshPortButton_clicked() {
 
 void MainWindow::on_connectButton_clicked() {
   if (ui->connectButton->text() == tr("连接")) {
-    replay->Close();  // the live link takes over from a recording
+    recording->CloseReplay();  // the live link takes over from a recording
     const unsigned baud = ui->baudrateBox->currentText().toUInt();
     const std::string port = ui->serialPortBox->currentText().toStdString();
     if (!protocol->Connect(port, static_cast<int>(baud))) {
@@ -452,24 +281,20 @@ void MainWindow::on_connectButton_clicked() {
     }
     frameResetPending.store(true);
     ui->connectButton->setText(tr("断开"));
-    saveRawAction->setEnabled(true);
+    recording->LinkOpened();
     ui->serialPortBox->setEnabled(false);
     ui->baudrateBox->setEnabled(false);
     ui->refreshPortButton->setEnabled(false);
-    linkHealth.Start(protocol->GetLinkStats(), MonotonicMs());
-    linkHealthTimer->start();
+    status->LinkStarted();
   } else {
     protocol->Disconnect();
-    StopRawSaving();
-    saveRawAction->setEnabled(false);
+    recording->LinkClosed();
     sensorStarted = false;
     ui->connectButton->setText(tr("连接"));
     ui->serialPortBox->setEnabled(true);
     ui->baudrateBox->setEnabled(true);
     ui->refreshPortButton->setEnabled(true);
-    if (!holdAction->isChecked()) linkHealthTimer->stop();
-    linkHealth.Stop();
-    ShowStatus();
+    status->LinkEnded();
   }
 }
 
@@ -493,10 +318,8 @@ void MainWindow::on_disableLidarButton_clicked() {
 
 void MainWindow::on_actionSaveDataCSV_triggered() {
   if (ui->actionSaveDataCSV->text() == tr("停止保存.csv")) {
-    std::lock_guard<std::mutex> lock(csvMutex);
-    isSavingCsv.store(false);
+    csv.Stop();
     ui->actionSaveDataCSV->setText(tr("保存.csv"));
-    CloseCsvFile();
     return;
   }
 
@@ -509,27 +332,17 @@ void MainWindow::on_actionSaveDataCSV_triggered() {
   QDir dir(saveDir);
   if (!dir.exists()) dir.mkdir(saveDir);
 
-  enum { Recording, OpenFailed, HeaderFailed } outcome = OpenFailed;
-  {
-    std::lock_guard<std::mutex> lock(csvMutex);
-    csvFile.setFileName(fileName);
-    if (csvFile.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text)) {
-      csvStream.setDevice(&csvFile);
-      csvStream << "angle,dist,intensity" << Qt::endl;
-      if (csvStream.status() == QTextStream::Ok && csvFile.error() == QFileDevice::NoError) {
-        ui->actionSaveDataCSV->setText(tr("停止保存.csv"));
-        isSavingCsv.store(true);
-        outcome = Recording;
-      } else {
-        // A file that takes no header would take no rows either.
-        CloseCsvFile();
-        outcome = HeaderFailed;
-      }
-    }
+  switch (csv.Start(fileName)) {
+    case CsvRecorder::Outcome::Recording:
+      ui->actionSaveDataCSV->setText(tr("停止保存.csv"));
+      break;
+    case CsvRecorder::Outcome::OpenFailed:
+      QMessageBox::critical(this, tr("错误"), tr("打开保存文件失败！"));
+      break;
+    case CsvRecorder::Outcome::HeaderFailed:
+      QMessageBox::critical(this, tr("错误"), tr("写入保存文件失败！"));
+      break;
   }
-  // The boxes run a nested event loop; they are shown after the lock is released.
-  if (outcome == OpenFailed) QMessageBox::critical(this, tr("错误"), tr("打开保存文件失败！"));
-  if (outcome == HeaderFailed) QMessageBox::critical(this, tr("错误"), tr("写入保存文件失败！"));
 }
 
 void MainWindow::on_actionAngleOffset_triggered() {
@@ -543,29 +356,29 @@ void MainWindow::on_actionAngleOffset_triggered() {
 void MainWindow::on_actionSetDiffThr_triggered() {
   bool ok = false;
   const double value =
-      QInputDialog::getDouble(this, tr("设置距离差极值阈值"), tr("Value"), diffThr.load(), 0, 10000, 2, &ok);
-  if (ok) diffThr.store(value);
+      QInputDialog::getDouble(this, tr("设置距离差极值阈值"), tr("Value"), scan.diffThr.load(), 0, 10000, 2, &ok);
+  if (ok) scan.diffThr.store(value);
 }
 
 void MainWindow::on_actionFilterMinRange_triggered() {
   bool ok = false;
-  const double value =
-      QInputDialog::getDouble(this, tr("设置滤波距离最小值"), tr("Value"), filterMinRange.load(), 0, 10000, 2, &ok);
-  if (ok) filterMinRange.store(static_cast<int32_t>(value));
+  const double value = QInputDialog::getDouble(this, tr("设置滤波距离最小值"), tr("Value"), scan.filterMinRange.load(),
+                                               0, 10000, 2, &ok);
+  if (ok) scan.filterMinRange.store(static_cast<int32_t>(value));
 }
 
 void MainWindow::on_actionFilterMaxRange_triggered() {
   bool ok = false;
-  const double value =
-      QInputDialog::getDouble(this, tr("设置滤波距离最大值"), tr("Value"), filterMaxRange.load(), 0, 10000, 2, &ok);
-  if (ok) filterMaxRange.store(static_cast<int32_t>(value));
+  const double value = QInputDialog::getDouble(this, tr("设置滤波距离最大值"), tr("Value"), scan.filterMaxRange.load(),
+                                               0, 10000, 2, &ok);
+  if (ok) scan.filterMaxRange.store(static_cast<int32_t>(value));
 }
 
 void MainWindow::on_actionFilterIntnesityThr_triggered() {
   bool ok = false;
-  const double value =
-      QInputDialog::getDouble(this, tr("设置滤波信号阈值"), tr("Value"), filterIntensityThr.load(), 0, 10000, 2, &ok);
-  if (ok) filterIntensityThr.store(static_cast<int32_t>(value));
+  const double value = QInputDialog::getDouble(this, tr("设置滤波信号阈值"), tr("Value"),
+                                               scan.filterIntensityThr.load(), 0, 10000, 2, &ok);
+  if (ok) scan.filterIntensityThr.store(static_cast<int32_t>(value));
 }
 
 void MainWindow::on_actionSetPointSize_triggered() {
@@ -583,21 +396,21 @@ void MainWindow::on_actionSetPointSize_triggered() {
 }
 
 void MainWindow::on_actionEnableAngleCalib_triggered() {
-  enableAngleCalib.store(ui->actionEnableAngleCalib->isChecked());
+  scan.enableAngleCalib.store(ui->actionEnableAngleCalib->isChecked());
 }
 
-void MainWindow::on_actionAlgoFilter_triggered() { enableAlgoFilter.store(ui->actionAlgoFilter->isChecked()); }
+void MainWindow::on_actionAlgoFilter_triggered() { scan.enableAlgoFilter.store(ui->actionAlgoFilter->isChecked()); }
 
 void MainWindow::on_actionEnableDistCorrect_triggered() {
-  enableDistCorrect.store(ui->actionEnableDistCorrect->isChecked());
+  scan.enableDistCorrect.store(ui->actionEnableDistCorrect->isChecked());
 }
 
 void MainWindow::on_actionEnableAngleEdgeFilter_triggered() {
-  enableAngleEdgeFilter.store(ui->actionEnableAngleEdgeFilter->isChecked());
+  scan.enableAngleEdgeFilter.store(ui->actionEnableAngleEdgeFilter->isChecked());
 }
 
 void MainWindow::on_actionEnableWaterNoiseFilter_triggered() {
-  enableWaterNoiseFilter.store(ui->actionEnableWaterNoiseFilter->isChecked());
+  scan.enableWaterNoiseFilter.store(ui->actionEnableWaterNoiseFilter->isChecked());
 }
 
 void MainWindow::on_clockwiseRotationAction_triggered() {

@@ -320,38 +320,20 @@
         <source>诊断</source>
         <translation>Diagnosis</translation>
     </message>
+</context>
+<context>
+    <name>QObject</name>
     <message>
-        <source>画面已暂停</source>
-        <translation>View held</translation>
+        <source>确定</source>
+        <translation>OK</translation>
     </message>
     <message>
-        <source>暂停</source>
-        <translation>Hold</translation>
+        <source>取消</source>
+        <translation>Cancel</translation>
     </message>
-    <message>
-        <source>继续</source>
-        <translation>Resume</translation>
-    </message>
-    <message>
-        <source>恢复默认设置</source>
-        <translation>Restore default settings</translation>
-    </message>
-    <message>
-        <source>余辉…</source>
-        <translation>Trails…</translation>
-    </message>
-    <message>
-        <source>余辉</source>
-        <translation>Trails</translation>
-    </message>
-    <message>
-        <source>显示最近几圈（1–20）</source>
-        <translation>Revolutions shown together (1–20)</translation>
-    </message>
-    <message>
-        <source>保存当前帧…</source>
-        <translation>Save the frame shown…</translation>
-    </message>
+</context>
+<context>
+    <name>RecordingCommands</name>
     <message>
         <source>保存原始数据…</source>
         <translation>Save raw data…</translation>
@@ -364,16 +346,17 @@
         <source>原始数据 (*.raw)</source>
         <translation>Raw data (*.raw)</translation>
     </message>
-</context>
-<context>
-    <name>QObject</name>
     <message>
-        <source>确定</source>
-        <translation>OK</translation>
+        <source>错误</source>
+        <translation>Error</translation>
     </message>
     <message>
-        <source>取消</source>
-        <translation>Cancel</translation>
+        <source>打开保存文件失败！</source>
+        <translation>Opening the save file failed!</translation>
+    </message>
+    <message>
+        <source>写入保存文件失败！</source>
+        <translation>Writing to the save file failed!</translation>
     </message>
 </context>
 <context>
@@ -437,6 +420,44 @@
     <message>
         <source> · 结束</source>
         <translation> · end</translation>
+    </message>
+</context>
+<context>
+    <name>StatusLine</name>
+    <message>
+        <source>画面已暂停</source>
+        <translation>View held</translation>
+    </message>
+</context>
+<context>
+    <name>ViewCommands</name>
+    <message>
+        <source>暂停</source>
+        <translation>Hold</translation>
+    </message>
+    <message>
+        <source>继续</source>
+        <translation>Resume</translation>
+    </message>
+    <message>
+        <source>余辉…</source>
+        <translation>Trails…</translation>
+    </message>
+    <message>
+        <source>余辉</source>
+        <translation>Trails</translation>
+    </message>
+    <message>
+        <source>显示最近几圈（1–20）</source>
+        <translation>Revolutions shown together (1–20)</translation>
+    </message>
+    <message>
+        <source>保存当前帧…</source>
+        <translation>Save the frame shown…</translation>
+    </message>
+    <message>
+        <source>恢复默认设置</source>
+        <translation>Restore default settings</translation>
     </message>
 </context>
 <context>

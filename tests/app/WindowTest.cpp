@@ -17,6 +17,7 @@
 
 #include "app/FrameExport.h"
 #include "app/Language.h"
+#include "app/LinkHealth.h"
 #include "tests/app/WindowDriver.h"
 #include "viewer/vtkViewer.h"
 // Last: it brings Xlib's macros.

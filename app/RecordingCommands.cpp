@@ -1,0 +1,85 @@
+#include "app/RecordingCommands.h"
+
+#include <QAction>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMainWindow>
+#include <QMenu>
+#include <QMessageBox>
+
+#include "app/ReplayController.h"
+#include "app/StatusLine.h"
+#include "protocol/KXProtocol.h"
+
+RecordingCommands::RecordingCommands(KXProtocol* protocol, QMainWindow* window, QMenu* fileMenu, StatusLine* status,
+                                     QString* saveDir)
+    : QObject(window), protocol(protocol), window(window) {
+  saveRawAction = fileMenu->addAction(tr("保存原始数据…"));
+  saveRawAction->setObjectName("actionSaveRaw");
+  saveRawAction->setCheckable(true);
+  saveRawAction->setEnabled(false);  // while connected
+  connect(saveRawAction, &QAction::triggered, this, [this, saveDir](bool on) {
+    if (!on) {
+      StopRawSaving();
+      return;
+    }
+    const QString file =
+        QFileDialog::getSaveFileName(this->window, tr("保存原始数据"), *saveDir, tr("原始数据 (*.raw)"));
+    std::string error;
+    if (file.isEmpty() || !rawSaver.Start(*this->protocol, file.toStdString(), error)) {
+      saveRawAction->setChecked(false);
+      if (!file.isEmpty()) QMessageBox::critical(this->window, tr("错误"), tr("打开保存文件失败！"));
+      return;
+    }
+    *saveDir = QFileInfo(file).absolutePath();
+    emit settingsChanged();
+  });
+
+  fileMenu->addSeparator();
+  // The controller belongs to the window, where its tool bar goes.
+  replay = new ReplayController(protocol, window, fileMenu, saveDir);
+  connect(replay, &ReplayController::aboutToOpen, this, [this] {
+    emit replayOpening();
+    emit settingsChanged();  // the folder
+  });
+  // The counters start anew, as on connecting.
+  connect(replay, &ReplayController::restarted, this, [this, status] {
+    emit replayRestarted();
+    status->LinkStarted();
+  });
+  connect(replay, &ReplayController::closed, status, &StatusLine::LinkEnded);
+}
+
+void RecordingCommands::LinkOpened() { saveRawAction->setEnabled(true); }
+
+void RecordingCommands::LinkClosed() {
+  StopRawSaving();
+  saveRawAction->setEnabled(false);
+}
+
+void RecordingCommands::CloseReplay() { replay->Close(); }
+
+void RecordingCommands::FlushRaw() {
+  std::string error;
+  if (rawSaver.Flush(error)) return;
+  qWarning("lds-tool: writing the raw data failed: %s", error.c_str());
+  QMetaObject::invokeMethod(
+      this,
+      [this] {
+        saveRawAction->setChecked(false);
+        QMessageBox::critical(window, tr("错误"), tr("写入保存文件失败！"));
+      },
+      Qt::QueuedConnection);
+}
+
+void RecordingCommands::FinishRaw() {
+  std::string error;
+  if (!rawSaver.Stop(error)) qWarning("lds-tool: writing the raw data failed: %s", error.c_str());
+}
+
+void RecordingCommands::StopRawSaving() {
+  std::string error;
+  const bool ok = rawSaver.Stop(error);
+  saveRawAction->setChecked(false);
+  if (!ok) QMessageBox::critical(window, tr("错误"), tr("写入保存文件失败！"));
+}

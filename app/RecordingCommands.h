@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+#include "app/RawSaver.h"
+
+class KXProtocol;
+class QAction;
+class QMainWindow;
+class QMenu;
+class ReplayController;
+class StatusLine;
+
+// 文件 → 保存原始数据… (while connected: the live link's bytes into a file)
+// and 打开录制… / 关闭录制 (a recording plays instead of the live link).
+class RecordingCommands : public QObject {
+  Q_OBJECT
+
+ public:
+  // Adds its entries to the end of `fileMenu`. `saveDir` is the window's last folder.
+  RecordingCommands(KXProtocol* protocol, QMainWindow* window, QMenu* fileMenu, StatusLine* status, QString* saveDir);
+
+  // The live link opened or closed: raw saving is offered only while it is
+  // open, and ends with it.
+  void LinkOpened();
+  void LinkClosed();
+  // Ends a replay, for the live link to take over.
+  void CloseReplay();
+
+  // Called by the worker on each pass: writes the bytes that have arrived. A
+  // failure unchecks the entry and says so, on the GUI thread.
+  void FlushRaw();
+  // On closing the window: writes the rest without asking anything.
+  void FinishRaw();
+
+ signals:
+  // A recording is about to play: the window lets go of the live link.
+  void replayOpening();
+  // A recording plays from its start: the frame starts anew, as on connecting.
+  void replayRestarted();
+  // The folder has changed.
+  void settingsChanged();
+
+ private:
+  void StopRawSaving();
+
+  KXProtocol* protocol;
+  QMainWindow* window;
+  RawSaver rawSaver;
+  QAction* saveRawAction = nullptr;
+  ReplayController* replay = nullptr;
+};

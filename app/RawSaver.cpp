@@ -23,10 +23,7 @@ bool RawSaver::Start(KXProtocol& protocol, const std::string& path, std::string&
     return false;
   }
   source = &protocol;
-  protocol.SetRawObserver([this](const uint8_t* data, uint32_t size) {
-    std::lock_guard<std::mutex> spoolLock(spoolMutex);
-    spool.insert(spool.end(), data, data + size);
-  });
+  protocol.SetRawObserver([this](const uint8_t* data, uint32_t size) { spool.Append(data, size); });
   return true;
 }
 
@@ -36,11 +33,7 @@ bool RawSaver::Active() {
 }
 
 bool RawSaver::WriteOut(std::string& error) {
-  {
-    std::lock_guard<std::mutex> lock(spoolMutex);
-    writing.clear();
-    writing.swap(spool);
-  }
+  spool.TakeInto(writing);
   size_t done = 0;
   while (done < writing.size()) {
     const ssize_t n = ::write(fd, writing.data() + done, writing.size() - done);
@@ -59,8 +52,7 @@ void RawSaver::CloseFile() {
   source = nullptr;
   if (fd >= 0) ::close(fd);
   fd = -1;
-  std::lock_guard<std::mutex> lock(spoolMutex);
-  spool.clear();
+  spool.Clear();
 }
 
 bool RawSaver::Flush(std::string& error) {

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "protocol/RawSpool.h"
+
 class KXProtocol;
 
 // 文件 → 保存原始数据: every byte the port receives, unchanged, into a file
@@ -28,9 +30,8 @@ class RawSaver {
   void CloseFile();
 
   KXProtocol* source = nullptr;
-  std::mutex spoolMutex;
-  std::vector<uint8_t> spool;    // filled by the I/O thread
-  std::vector<uint8_t> writing;  // swapped out of the spool to be written
+  RawSpool spool;                // filled by the I/O thread
+  std::vector<uint8_t> writing;  // taken out of the spool to be written
   std::mutex fileMutex;
   int fd = -1;
 };

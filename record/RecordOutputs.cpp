@@ -116,17 +116,6 @@ bool CsvRecorder::Close(std::string& error) {
   return !failed;
 }
 
-void RawSpool::Append(const uint8_t* data, uint32_t size) {
-  std::lock_guard<std::mutex> lock(mutex);
-  bytes.insert(bytes.end(), data, data + size);
-}
-
-void RawSpool::TakeInto(std::vector<uint8_t>& out) {
-  out.clear();
-  std::lock_guard<std::mutex> lock(mutex);
-  out.swap(bytes);
-}
-
 RawRecorder::~RawRecorder() {
   if (fd >= 0) ::close(fd);
 }

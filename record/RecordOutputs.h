@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "protocol/KXScanPoint.h"
+#include "protocol/RawSpool.h"
 #include "scan/PcdFile.h"
 #include "scan/RevolutionStats.h"
 
@@ -62,20 +63,6 @@ class StatsRecorder : public CsvRecorder {
       "revolution,time_ms,duration_ms,speed_rpm,points,empty_points,min_mm,median_mm,max_mm,crc_errors,skipped_bytes";
   StatsRecorder() : CsvRecorder(kHeader, "stats file") {}
   bool WriteRevolution(const RevolutionFigures& figures, std::string& error);
-};
-
-// Hands received chunks from the serial I/O thread to the recording thread,
-// which writes them; the I/O thread never waits on the disk.
-class RawSpool {
- public:
-  void Append(const uint8_t* data, uint32_t size);
-  // Swaps the collected bytes into `out` (whose old content is discarded), so
-  // that the two buffers keep their capacity and steady state needs no allocation.
-  void TakeInto(std::vector<uint8_t>& out);
-
- private:
-  std::mutex mutex;
-  std::vector<uint8_t> bytes;
 };
 
 // Every received byte, unchanged, appended to a file. Writes never wait: a

@@ -41,7 +41,14 @@ bool CsvRecorder::Write(const std::vector<KXScanPoint>& rows) {
 }
 
 void CsvRecorder::Close() {
+  // A stream hears of its device closing through a signal. Closed by the
+  // worker, that signal crosses to the GUI thread and flushes the stream there
+  // later, unlocked, while the worker may already write the next file with
+  // it. Every row is flushed as it is written, so the stream is drained here
+  // instead and the signal is held back.
+  file.blockSignals(true);
   file.close();
+  file.blockSignals(false);
   // After a failed write the stream still holds the rows it could not pass
   // on, and would hand them to the next file it is attached to. Let them
   // drain into a sink and detach the stream.

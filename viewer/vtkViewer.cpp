@@ -1,7 +1,7 @@
 #include "viewer/vtkViewer.h"
 
 #include <QVTKInteractor.h>
-#include <QVTKOpenGLNativeWidget.h>
+#include <QVTKOpenGLWindow.h>
 #include <pcl/visualization/pcl_visualizer.h>
 #include <vtkActor.h>
 #include <vtkAppendPolyData.h>
@@ -191,17 +191,23 @@ struct vtkViewer::Legend {
 };
 
 void vtkViewer::PrepareOpenGL() {
-  QSurfaceFormat::setDefaultFormat(QVTKOpenGLNativeWidget::defaultFormat());
+  QSurfaceFormat::setDefaultFormat(QVTKOpenGLWindow::defaultFormat());
   // Mesa's software renderer splits every drawing pass over a thread per core
   // and waits for them all. A frame of this view is small: one thread draws it
   // for less CPU than waking and joining several, pass after pass. Hardware
   // drivers ignore the variable, and a value the user set is kept.
   if (!qEnvironmentVariableIsSet("LP_NUM_THREADS")) qputenv("LP_NUM_THREADS", "1");
+  // The scene's window asks for each repaint through the platform, which by
+  // default waits 5 ms of idle time first; a new frame is shown at once.
+  if (!qEnvironmentVariableIsSet("QT_QPA_UPDATE_IDLE_TIME")) qputenv("QT_QPA_UPDATE_IDLE_TIME", "0");
 }
 
 vtkViewer::vtkViewer(QWidget* parent) : QWidget(parent), ui(new Ui_vtkViewer), legend(new Legend) {
   qRegisterMetaType<std::vector<KXScanPoint>>("std::vector<KXScanPoint>");
   ui->setupUi(this);
+  // The form's spare OpenGL widget draws nothing. Shown, it would make Qt
+  // compose the whole window through OpenGL whenever anything in it changes.
+  ui->openGLWidget->hide();
   InitScene();
   visualizer->registerMouseCallback(&vtkViewer::OnMouseEvent, this);
 }
@@ -234,24 +240,21 @@ void vtkViewer::InitScene() {
   renderWindow->SetMultiSamples(0);
   renderWindow->AddRenderer(renderer);
   visualizer = std::make_shared<pcl::visualization::PCLVisualizer>(renderer, renderWindow, "Viewer", false);
-  // The widget must own the render window before anything renders: the
-  // visualizer renders on every camera change, and a render window without the
-  // widget's OpenGL context crashes. The widget holds renders back until its
-  // context exists.
+  // The scene's window must own the render window before anything renders:
+  // the visualizer renders on every camera change, and a render window without
+  // the window's OpenGL context crashes. The window holds renders back until
+  // its context exists.
   ui->viewer->setRenderWindow(renderWindow);
   // The scene covers the whole widget: nothing under it needs painting when
   // a frame arrives.
   ui->viewer->setAttribute(Qt::WA_OpaquePaintEvent);
   setAttribute(Qt::WA_OpaquePaintEvent);
-  // A window that holds an OpenGL widget is composed through OpenGL as a
-  // whole, each time anything in it changes. As its own native window the view
-  // is composed alone, and the labels beside it are painted the plain way:
-  // under a software renderer that is a fraction of the CPU per frame. Its
-  // neighbours stay plain widgets.
+  // The scene's window is native; the widgets beside it stay plain ones.
   QCoreApplication::setAttribute(Qt::AA_DontCreateNativeWidgetSiblings);
-  setAttribute(Qt::WA_NativeWindow);
 
   visualizer->setBackgroundColor(0.1, 0.1, 0.1);
+  // Opaque everywhere, so the image needs no pass that fixes its alpha.
+  renderer->SetBackgroundAlpha(1.0);
   ResetTopDownCamera(*visualizer);
   visualizer->setShowFPS(false);
   visualizer->setupInteractor(ui->viewer->interactor(), ui->viewer->renderWindow());

@@ -9,7 +9,6 @@
 // A measuring program, not a test:
 //
 //   xvfb-run -a -s "-screen 0 1280x1024x24" build/bench/screen_latency SECONDS
-#include <QVTKOpenGLNativeWidget.h>
 #include <vtkObject.h>
 
 #include <QApplication>
@@ -28,6 +27,7 @@
 #include <vector>
 
 #include "app/MainWindow.h"
+#include "viewer/SceneWidget.h"
 #include "viewer/vtkViewer.h"
 // clang-format off
 #include <X11/Xlib.h>
@@ -137,7 +137,7 @@ int main(int argc, char** argv) {
   // The camera looks down on the origin from 40 m with a 30 degree view
   // angle, +x up and +y to the left: the marker at 150 degrees lies below
   // and left of the centre of the view.
-  auto* view = window.findChild<QVTKOpenGLNativeWidget*>("viewer");
+  auto* view = window.findChild<SceneWidget*>("viewer");
   MarkerWatcher* watcher = nullptr;
   int64_t startNs = 0, endNs = 0;
   long publishedAtStart = 0, publishedAtEnd = 0;

@@ -17,7 +17,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QMouseEvent>
-#include <QOpenGLWidget>
+#include <QOpenGLWindow>
 #include <QPushButton>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -35,6 +35,7 @@
 #include <vector>
 
 #include "app/MainWindow.h"
+#include "viewer/SceneWidget.h"
 #include "viewer/vtkViewer.h"
 
 namespace {
@@ -146,7 +147,7 @@ int main(int argc, char* argv[]) {
   MainWindow window;
   window.setWindowTitle(MainWindow::kWindowTitle);
   auto* view = window.findChild<vtkViewer*>("viewerWidget");
-  auto* gl = view->findChild<QOpenGLWidget*>();
+  QOpenGLWindow* gl = view->findChild<SceneWidget*>("viewer")->sceneWindow();
 
   std::vector<std::string> lines;
   auto note = [&lines](const std::string& s) {
@@ -156,7 +157,7 @@ int main(int argc, char* argv[]) {
 
   // Start-up: from the launch of the process to the first frame of the view on screen.
   bool firstSwap = true;
-  QObject::connect(gl, &QOpenGLWidget::frameSwapped, [&]() {
+  QObject::connect(gl, &QOpenGLWindow::frameSwapped, [&]() {
     if (!firstSwap) return;
     firstSwap = false;
     if (opt.t0RealtimeNs > 0) note("startup_ms=" + std::to_string((NowNs(CLOCK_REALTIME) - opt.t0RealtimeNs) / 1e6));
@@ -230,7 +231,7 @@ int main(int argc, char* argv[]) {
       // A measuring line: right-click the view until a point is picked.
       auto* target = gl;
       for (int r = 40; r < 200; r += 6) {
-        const QPoint pos = target->rect().center() + QPoint(r, r / 3);
+        const QPoint pos = QRect(QPoint(), target->size()).center() + QPoint(r, r / 3);
         QMouseEvent press(QEvent::MouseButtonPress, pos, target->mapToGlobal(pos), Qt::RightButton, Qt::RightButton,
                           Qt::NoModifier);
         QMouseEvent release(QEvent::MouseButtonRelease, pos, target->mapToGlobal(pos), Qt::RightButton, Qt::NoButton,

@@ -1,4 +1,3 @@
-#include <QVTKOpenGLNativeWidget.h>
 #include <benchmark/benchmark.h>
 #include <vtkObject.h>
 #include <vtkRenderWindow.h>
@@ -8,6 +7,7 @@
 #include <cmath>
 #include <memory>
 
+#include "viewer/SceneWidget.h"
 #include "viewer/ViewerGeometry.h"
 #include "viewer/vtkViewer.h"
 
@@ -38,7 +38,7 @@ BENCHMARK(BM_ShowFrame)->Unit(benchmark::kMicrosecond)->Repetitions(5)->ReportAg
 // revolution in the running program (software OpenGL under Xvfb).
 void BM_ShowFrameAndRepaint(benchmark::State& state) {
   const auto frame = RoomFrame();
-  auto* widget = g_view->findChild<QVTKOpenGLNativeWidget*>("viewer");
+  auto* widget = g_view->findChild<SceneWidget*>("viewer");
   for (auto _ : state) {
     g_view->slotShowDeviceData(frame);
     widget->renderWindow()->Render();
@@ -50,7 +50,7 @@ BENCHMARK(BM_ShowFrameAndRepaint)->Unit(benchmark::kMillisecond)->Repetitions(5)
 // One pick over a 600-point frame at the middle of the view.
 void BM_PickPoint(benchmark::State& state) {
   g_view->slotShowDeviceData(RoomFrame());
-  auto* widget = g_view->findChild<QVTKOpenGLNativeWidget*>("viewer");
+  auto* widget = g_view->findChild<SceneWidget*>("viewer");
   const int* size = widget->renderWindow()->GetSize();
   const pcl::PointXYZI probe = g_view->PickPoint(size[0] / 2.0 + 30, size[1] / 2.0 + 40);
   if (probe.x == 0.0f && probe.y == 0.0f) state.SkipWithError("the pick found no point: nothing measured");

@@ -1,6 +1,5 @@
 // The point-cloud view: its plain geometry as tables, and the widget judged
 // by what the display shows, with no input beyond the call under test.
-#include <QVTKOpenGLNativeWidget.h>
 #include <gtest/gtest.h>
 #include <vtkCoordinate.h>
 #include <vtkNew.h>
@@ -9,9 +8,11 @@
 #include <vtkRendererCollection.h>
 #include <vtkWeakPointer.h>
 
+#include <QOpenGLWindow>
 #include <QTest>
 #include <cmath>
 
+#include "viewer/SceneWidget.h"
 #include "viewer/ViewerGeometry.h"
 #include "viewer/vtkViewer.h"
 // Last: it brings Xlib's macros.
@@ -85,7 +86,7 @@ TEST(ViewerGeometry, PickNearestWithinThreeMetresTiesToTheFirst) {
   EXPECT_EQ(PickNearest(cam, 0, 0, cloud).intensity, 0.0f);
 }
 
-QVTKOpenGLNativeWidget* RenderWidget(vtkViewer& v) { return v.findChild<QVTKOpenGLNativeWidget*>("viewer"); }
+SceneWidget* RenderWidget(vtkViewer& v) { return v.findChild<SceneWidget*>("viewer"); }
 
 // Widget position of a scene point under the view's camera.
 QPoint WidgetPosOf(vtkViewer& v, double x, double y) {
@@ -125,7 +126,7 @@ TEST(ViewerOnScreen, EveryChangeReachesTheDisplayByItself) {
 
   // A right click on the point at 45 degrees measures it and draws the red line.
   const QPoint at = WidgetPosOf(view, 3 * std::cos(M_PI / 4), 3 * std::sin(M_PI / 4));
-  QTest::mouseClick(scene, Qt::RightButton, Qt::NoModifier, at);
+  QTest::mouseClick(RenderWidget(view)->sceneWindow(), Qt::RightButton, Qt::NoModifier, at);
   float distance = 0, angle = 0;
   uint8_t intensity = 0;
   view.GetSelectedPoint(&distance, &angle, &intensity);
@@ -173,7 +174,8 @@ TEST(ViewerOnScreen, TrailsFadeOlderRevolutionsAndPickTheNewest) {
   EXPECT_LT(brightness(2), brightness(3) - 50);
   EXPECT_LT(brightness(3), newest - 50);
 
-  QTest::mouseClick(RenderWidget(view), Qt::RightButton, Qt::NoModifier, at(3, M_PI / 4));  // on the middle arc
+  QTest::mouseClick(RenderWidget(view)->sceneWindow(), Qt::RightButton, Qt::NoModifier,
+                    at(3, M_PI / 4));  // on the middle arc
   float distance = 0, angle = 0;
   uint8_t intensity = 0;
   view.GetSelectedPoint(&distance, &angle, &intensity);

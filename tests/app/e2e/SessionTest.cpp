@@ -1,13 +1,13 @@
 // Whole sessions against the simulated sensor on a real pseudo-terminal,
 // judged where the operator looks: the display's pixels, the labels, the
 // status line, the message boxes and the CSV file.
-#include <QVTKOpenGLNativeWidget.h>
 #include <sys/resource.h>
 #include <vtkCallbackCommand.h>
 #include <vtkRenderWindow.h>
 
 #include <QComboBox>
 #include <QLabel>
+#include <QOpenGLWindow>
 #include <QRegularExpression>
 #include <QStatusBar>
 #include <QTemporaryDir>
@@ -19,6 +19,7 @@
 
 #include "app/ReplayController.h"
 #include "tests/app/WindowDriver.h"
+#include "viewer/SceneWidget.h"
 // Last: it brings Xlib's macros.
 #include "tests/support/ScreenPixels.h"
 
@@ -61,7 +62,7 @@ class SessionTest : public ::testing::Test {
     });
     window->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
-    view = Find<QVTKOpenGLNativeWidget>(*window, "viewer");
+    view = Find<SceneWidget>(*window, "viewer");
   }
   void TearDown() override { EXPECT_TRUE(answer.Done()) << "a dialog the test expected never appeared"; }
 
@@ -93,7 +94,7 @@ class SessionTest : public ::testing::Test {
   int liveFrames = 0, emptyFrames = 0;
   bool all600 = true;
   std::unique_ptr<MainWindow> window;
-  QWidget* view = nullptr;
+  SceneWidget* view = nullptr;
   ModalAnswerer answer;
 };
 
@@ -131,7 +132,7 @@ TEST_F(SessionTest, TheDisplayShowsEveryRevolutionAndTheMeasuringLine) {
       if (Coloured(last.pixel(x, y)) && (QPoint(x, y) - view->rect().center()).manhattanLength() > 60)
         target = QPoint(x, y);
   ASSERT_FALSE(target.isNull());
-  QTest::mouseClick(view, Qt::RightButton, Qt::NoModifier, target);
+  QTest::mouseClick(view->sceneWindow(), Qt::RightButton, Qt::NoModifier, target);
   EXPECT_TRUE(WaitFor([&] { return Label("selectDistLabel") != "0 m"; }, 2000));
   EXPECT_GT(CountPixels(SceneArea(ScreenPixels(view)), Red), 20);
 
@@ -179,7 +180,7 @@ TEST_F(SessionTest, ConnectIdleStartRecordStopAndCloseWhileMeasuring) {
   vtkNew<vtkCallbackCommand> counter;
   counter->SetClientData(&renders);
   counter->SetCallback([](vtkObject*, unsigned long, void* n, void*) { ++*static_cast<int*>(n); });
-  static_cast<QVTKOpenGLNativeWidget*>(view)->renderWindow()->AddObserver(vtkCommand::EndEvent, counter);
+  view->renderWindow()->AddObserver(vtkCommand::EndEvent, counter);
   QTest::qWait(1500);
   EXPECT_EQ(renders, 0);
 

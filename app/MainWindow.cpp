@@ -46,6 +46,18 @@ constexpr int64_t kLabelRefreshMs = 250;
 
 MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui_MainWindow) {
   ui->setupUi(this);
+  // The labels that change with every revolution keep the size of their
+  // widest text. A label whose text changes width makes the window lay itself
+  // out again, measuring every text in it, ten times a second.
+  const auto keepSize = [](QLabel* label, const QString& widest) {
+    const QString shown = label->text();
+    label->setText(widest);
+    label->setFixedSize(label->sizeHint());
+    label->setText(shown);
+    label->parentWidget()->layout()->setAlignment(label, Qt::AlignLeft | Qt::AlignVCenter);
+  };
+  keepSize(ui->rpmLabel, QStringLiteral("00000.0 r/min"));
+  keepSize(ui->timestampLabel, QStringLiteral("00000 ms"));
   AddLanguageMenu(ui->menu, ui->statusbar);
   qRegisterMetaType<std::vector<KXScanPoint>>("std::vector<KXScanPoint>");
   protocol = new KXProtocol();

@@ -2,6 +2,7 @@
 
 #include <QVTKInteractor.h>
 #include <QVTKOpenGLWindow.h>
+#include <malloc.h>
 #include <pcl/visualization/pcl_visualizer.h>
 #include <vtkActor.h>
 #include <vtkAppendPolyData.h>
@@ -200,6 +201,10 @@ void vtkViewer::PrepareOpenGL() {
   // The scene's window asks for each repaint through the platform, which by
   // default waits 5 ms of idle time first; a new frame is shown at once.
   if (!qEnvironmentVariableIsSet("QT_QPA_UPDATE_IDLE_TIME")) qputenv("QT_QPA_UPDATE_IDLE_TIME", "0");
+  // VTK spreads the work on its arrays over a pool of threads. The scene's
+  // arrays hold a few thousand points at most: waking the pool for them costs
+  // more than it saves, several times per frame.
+  if (!qEnvironmentVariableIsSet("VTK_SMP_BACKEND_IN_USE")) qputenv("VTK_SMP_BACKEND_IN_USE", "Sequential");
 }
 
 vtkViewer::vtkViewer(QWidget* parent) : QWidget(parent), ui(new Ui_vtkViewer), legend(new Legend) {
@@ -396,6 +401,10 @@ void vtkViewer::GetSelectedPoint(float* distance, float* angle, uint8_t* intensi
 }
 
 void vtkViewer::slotShowDeviceData(std::vector<KXScanPoint> _kx_pointCloud) {
+  // Mesa compiles the scene's shaders with LLVM while the first frames are
+  // drawn, and frees most of what that took; glibc keeps the freed pages of
+  // its heap resident until asked to give them back. Asked once, here.
+  if (++framesArrived == kFramesBeforeTrim) malloc_trim(0);
   if (held) return;
   if (trail.size() >= static_cast<size_t>(trailLength)) trail.pop_front();
   trail.push_back(Revolution{std::move(_kx_pointCloud), {}});

@@ -33,7 +33,8 @@ class vtkViewer : public QWidget {
 
  public:
   // Call before the QApplication exists: sets the OpenGL format the view
-  // needs as the default, and prepares Mesa's software renderer (see there).
+  // needs as the default, and tunes Mesa's software renderer, Qt's repaints
+  // and VTK's threads for the view (see there).
   static void PrepareOpenGL();
 
   explicit vtkViewer(QWidget* parent = nullptr);
@@ -92,6 +93,8 @@ class vtkViewer : public QWidget {
   pcl::PointCloud<pcl::PointXYZI>::Ptr frameCloud;
   std::deque<Revolution> trail;  // the revolutions on the view, newest last
   int trailLength = 1;
+  static constexpr int kFramesBeforeTrim = 20;
+  int framesArrived = 0;
   std::string cloudId = "scan";
   vtkScalarBarWidget* scalarBarWidget = nullptr;
   std::atomic<float> selectedDistance{0.0f};

@@ -1,72 +1,105 @@
 #include "viewer/SceneWidget.h"
 
 #include <QVTKInteractor.h>
-#include <QVTKOpenGLWindow.h>
 #include <QVTKRenderWindowAdapter.h>
 #include <vtkGenericOpenGLRenderWindow.h>
+#include <vtkInteractorStyleTrackballCamera.h>
 #include <vtkOpenGLFramebufferObject.h>
 #include <vtkOpenGLState.h>
 
+#include <QEvent>
+#include <QOffscreenSurface>
 #include <QOpenGLContext>
 #include <QOpenGLExtraFunctions>
-#include <QVBoxLayout>
+#include <QPainter>
 
-namespace {
-
-// Hands VTK's last image to the window with one plain copy. VTK's own window
-// copies with filtering and then clears the alpha channel in a second pass,
-// both full passes under a software renderer; the scene clears to an opaque
-// background, so its alpha is whole already.
-class SceneWindow : public QVTKOpenGLWindow {
- public:
-  using QVTKOpenGLWindow::QVTKOpenGLWindow;
-
- protected:
-  void paintGL() override {
-    QOpenGLExtraFunctions* f = context() ? context()->extraFunctions() : nullptr;
-    if (!RenderWindow || !RenderWindowAdapter || !f) {
-      QVTKOpenGLWindow::paintGL();
-      return;
-    }
-    vtkOpenGLState* state = RenderWindow->GetState();
-    state->Reset();
-    state->Push();
-    state->vtkglDepthFunc(GL_LEQUAL);  // what VTK expects; Qt leaves GL_LESS
-    // Renders only when the window needs an image VTK has not made yet (first
-    // show, resize); frames render as they arrive.
-    RenderWindowAdapter->paint();
-    makeCurrent();
-
-    f->glBindFramebuffer(GL_DRAW_FRAMEBUFFER, defaultFramebufferObject());
-    const GLenum back = GL_BACK_LEFT;
-    f->glDrawBuffers(1, &back);
-    state->vtkglDisable(GL_SCISSOR_TEST);
-    f->glDisable(GL_SCISSOR_TEST);
-    const int* source = RenderWindow->GetRenderFramebuffer()->GetLastSize();
-    const QSize target = size() * devicePixelRatio();
-    RenderWindow->BlitDisplayFramebuffer(0, 0, 0, source[0], source[1], 0, 0, target.width(), target.height(),
-                                         GL_COLOR_BUFFER_BIT, GL_NEAREST);
-    state->Pop();
-  }
-};
-
-}  // namespace
-
-SceneWidget::SceneWidget(QWidget* parent) : QWidget(parent), window(new SceneWindow) {
-  auto* layout = new QVBoxLayout(this);
-  layout->setContentsMargins(0, 0, 0, 0);
-  // The container owns the window from here on.
-  layout->addWidget(QWidget::createWindowContainer(window, this));
+SceneWidget::SceneWidget(QWidget* parent) : QWidget(parent) {
+  setAttribute(Qt::WA_OpaquePaintEvent);
+  setMouseTracking(true);
+  setFocusPolicy(Qt::StrongFocus);
 }
 
-SceneWidget::~SceneWidget() = default;
+SceneWidget::~SceneWidget() {
+  if (context && surface) context->makeCurrent(surface.data());
+  adapter.reset();
+  if (context) context->doneCurrent();
+}
 
-void SceneWidget::setRenderWindow(vtkGenericOpenGLRenderWindow* renderWindow) { window->setRenderWindow(renderWindow); }
+void SceneWidget::setRenderWindow(vtkGenericOpenGLRenderWindow* renderWindow) {
+  window = renderWindow;
+  window->SetReadyForRendering(false);
+  window->SetFrameBlitModeToNoBlit();
+  if (!window->GetInteractor()) {
+    vtkNew<QVTKInteractor> interactor;
+    window->SetInteractor(interactor);
+    interactor->Initialize();
+    vtkNew<vtkInteractorStyleTrackballCamera> style;
+    interactor->SetInteractorStyle(style);
+  }
+  surface.reset(new QOffscreenSurface);
+  surface->setFormat(QSurfaceFormat::defaultFormat());
+  surface->create();
+  context.reset(new QOpenGLContext);
+  context->setFormat(QSurfaceFormat::defaultFormat());
+  if (!context->create() || !context->makeCurrent(surface.data())) {
+    qWarning("lds-tool: no OpenGL context for the view");
+    return;
+  }
+  adapter.reset(new QVTKRenderWindowAdapter(context.data(), window, this));
+  adapter->resize(width(), height());
+}
 
-vtkRenderWindow* SceneWidget::renderWindow() const { return window->renderWindow(); }
+vtkRenderWindow* SceneWidget::renderWindow() const { return window; }
 
-QVTKInteractor* SceneWidget::interactor() const { return window->interactor(); }
+QVTKInteractor* SceneWidget::interactor() const {
+  return window ? QVTKInteractor::SafeDownCast(window->GetInteractor()) : nullptr;
+}
 
-QOpenGLWindow* SceneWidget::sceneWindow() const { return window; }
+QImage SceneWidget::grabFramebuffer() {
+  if (adapter) {
+    ReadImage();
+  }
+  return image.copy();
+}
 
-QImage SceneWidget::grabFramebuffer() { return window->grabFramebuffer(); }
+bool SceneWidget::event(QEvent* event) {
+  if (adapter && adapter->handleEvent(event)) return true;
+  return QWidget::event(event);
+}
+
+void SceneWidget::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  if (adapter) adapter->resize(width(), height());
+}
+
+void SceneWidget::ReadImage() {
+  if (!context->makeCurrent(surface.data())) return;
+  // Renders when VTK has no image of this size yet; frames render as they arrive.
+  adapter->paint();
+  context->makeCurrent(surface.data());
+  vtkOpenGLFramebufferObject* shown = window->GetDisplayFramebuffer();
+  const int* size = shown->GetLastSize();
+  if (size[0] <= 0 || size[1] <= 0) return;
+  if (image.width() != size[0] || image.height() != size[1]) image = QImage(size[0], size[1], QImage::Format_RGBX8888);
+  vtkOpenGLState* state = window->GetState();
+  state->PushReadFramebufferBinding();
+  shown->Bind(GL_READ_FRAMEBUFFER);
+  shown->ActivateReadBuffer(0);
+  QOpenGLExtraFunctions* f = context->extraFunctions();
+  f->glPixelStorei(GL_PACK_ALIGNMENT, 4);
+  f->glReadPixels(0, 0, size[0], size[1], GL_RGBA, GL_UNSIGNED_BYTE, image.bits());
+  state->PopReadFramebufferBinding();
+  // OpenGL's rows run bottom up.
+  image = std::move(image).mirrored(false, true);
+}
+
+void SceneWidget::paintEvent(QPaintEvent*) {
+  if (adapter) ReadImage();
+  QPainter painter(this);
+  if (image.isNull()) {
+    painter.fillRect(rect(), Qt::black);
+    return;
+  }
+  painter.drawImage(rect(), image);
+  emit Presented();
+}

@@ -1,21 +1,27 @@
 #pragma once
 
+#include <vtkSmartPointer.h>
+
 #include <QImage>
+#include <QScopedPointer>
 #include <QWidget>
 
-class QOpenGLWindow;
+class QOffscreenSurface;
+class QOpenGLContext;
 class QVTKInteractor;
-class QVTKOpenGLWindow;
+class QVTKRenderWindowAdapter;
 class vtkGenericOpenGLRenderWindow;
 class vtkRenderWindow;
 
-// Shows a VTK render window as an OpenGL window of its own, held in a widget.
+// Shows a VTK render window in a plain widget: VTK renders offscreen, and each
+// new image is read back and painted like any other widget content.
 //
-// VTK's widget form draws into an offscreen buffer that Qt then composes into
-// the whole native window through OpenGL, one extra textured pass for the
-// image and one for the widgets around it, each over every pixel. Under a
-// software renderer those passes run on the CPU for every frame, and their
-// buffers cost about 10 MB. A window of its own is presented directly.
+// Presenting through OpenGL costs more than the render under a software
+// renderer. VTK's widget form has Qt compose it into the whole window with
+// textured passes over every pixel; even a window of its own needs a drawn
+// pass, since VTK's image is RGBA and an X window's buffer BGRA. Read back,
+// the image is a copy, and Qt's raster engine converts it on the way to the
+// screen.
 class SceneWidget : public QWidget {
   Q_OBJECT
  public:
@@ -25,10 +31,24 @@ class SceneWidget : public QWidget {
   void setRenderWindow(vtkGenericOpenGLRenderWindow* renderWindow);
   vtkRenderWindow* renderWindow() const;
   QVTKInteractor* interactor() const;
-  // The window that shows the scene; it receives the mouse itself.
-  QOpenGLWindow* sceneWindow() const;
+  // The last image shown, as the view's pixels.
   QImage grabFramebuffer();
 
+ signals:
+  // A new image reached the window.
+  void Presented();
+
+ protected:
+  bool event(QEvent* event) override;
+  void paintEvent(QPaintEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+
  private:
-  QVTKOpenGLWindow* window = nullptr;
+  void ReadImage();
+
+  vtkSmartPointer<vtkGenericOpenGLRenderWindow> window;
+  QScopedPointer<QOffscreenSurface> surface;
+  QScopedPointer<QOpenGLContext> context;
+  QScopedPointer<QVTKRenderWindowAdapter> adapter;
+  QImage image;
 };

@@ -1,7 +1,7 @@
 #include "viewer/vtkViewer.h"
 
 #include <QVTKInteractor.h>
-#include <QVTKOpenGLWindow.h>
+#include <QVTKRenderWindowAdapter.h>
 #include <malloc.h>
 #include <pcl/visualization/pcl_visualizer.h>
 #include <vtkActor.h>
@@ -192,15 +192,12 @@ struct vtkViewer::Legend {
 };
 
 void vtkViewer::PrepareOpenGL() {
-  QSurfaceFormat::setDefaultFormat(QVTKOpenGLWindow::defaultFormat());
+  QSurfaceFormat::setDefaultFormat(QVTKRenderWindowAdapter::defaultFormat());
   // Mesa's software renderer splits every drawing pass over a thread per core
   // and waits for them all. A frame of this view is small: one thread draws it
   // for less CPU than waking and joining several, pass after pass. Hardware
   // drivers ignore the variable, and a value the user set is kept.
   if (!qEnvironmentVariableIsSet("LP_NUM_THREADS")) qputenv("LP_NUM_THREADS", "1");
-  // The scene's window asks for each repaint through the platform, which by
-  // default waits 5 ms of idle time first; a new frame is shown at once.
-  if (!qEnvironmentVariableIsSet("QT_QPA_UPDATE_IDLE_TIME")) qputenv("QT_QPA_UPDATE_IDLE_TIME", "0");
   // VTK spreads the work on its arrays over a pool of threads. The scene's
   // arrays hold a few thousand points at most: waking the pool for them costs
   // more than it saves, several times per frame.
@@ -245,17 +242,14 @@ void vtkViewer::InitScene() {
   renderWindow->SetMultiSamples(0);
   renderWindow->AddRenderer(renderer);
   visualizer = std::make_shared<pcl::visualization::PCLVisualizer>(renderer, renderWindow, "Viewer", false);
-  // The scene's window must own the render window before anything renders:
-  // the visualizer renders on every camera change, and a render window without
-  // the window's OpenGL context crashes. The window holds renders back until
-  // its context exists.
+  // The scene widget must own the render window before anything renders: the
+  // visualizer renders on every camera change, and a render window without the
+  // widget's OpenGL context crashes.
   ui->viewer->setRenderWindow(renderWindow);
   // The scene covers the whole widget: nothing under it needs painting when
   // a frame arrives.
   ui->viewer->setAttribute(Qt::WA_OpaquePaintEvent);
   setAttribute(Qt::WA_OpaquePaintEvent);
-  // The scene's window is native; the widgets beside it stay plain ones.
-  QCoreApplication::setAttribute(Qt::AA_DontCreateNativeWidgetSiblings);
 
   visualizer->setBackgroundColor(0.1, 0.1, 0.1);
   // Opaque everywhere, so the image needs no pass that fixes its alpha.

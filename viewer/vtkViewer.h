@@ -33,8 +33,8 @@ class vtkViewer : public QWidget {
 
  public:
   // Call before the QApplication exists: sets the OpenGL format the view
-  // needs as the default, and tunes Mesa's software renderer, Qt's repaints
-  // and VTK's threads for the view (see there).
+  // needs as the default, and tunes Mesa's software renderer and VTK's
+  // threads for the view (see there).
   static void PrepareOpenGL();
 
   explicit vtkViewer(QWidget* parent = nullptr);

@@ -17,7 +17,6 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QMouseEvent>
-#include <QOpenGLWindow>
 #include <QPushButton>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -147,7 +146,7 @@ int main(int argc, char* argv[]) {
   MainWindow window;
   window.setWindowTitle(MainWindow::kWindowTitle);
   auto* view = window.findChild<vtkViewer*>("viewerWidget");
-  QOpenGLWindow* gl = view->findChild<SceneWidget*>("viewer")->sceneWindow();
+  auto* gl = view->findChild<SceneWidget*>("viewer");
 
   std::vector<std::string> lines;
   auto note = [&lines](const std::string& s) {
@@ -157,7 +156,7 @@ int main(int argc, char* argv[]) {
 
   // Start-up: from the launch of the process to the first frame of the view on screen.
   bool firstSwap = true;
-  QObject::connect(gl, &QOpenGLWindow::frameSwapped, [&]() {
+  QObject::connect(gl, &SceneWidget::Presented, [&]() {
     if (!firstSwap) return;
     firstSwap = false;
     if (opt.t0RealtimeNs > 0) note("startup_ms=" + std::to_string((NowNs(CLOCK_REALTIME) - opt.t0RealtimeNs) / 1e6));
@@ -231,7 +230,7 @@ int main(int argc, char* argv[]) {
       // A measuring line: right-click the view until a point is picked.
       auto* target = gl;
       for (int r = 40; r < 200; r += 6) {
-        const QPoint pos = QRect(QPoint(), target->size()).center() + QPoint(r, r / 3);
+        const QPoint pos = target->rect().center() + QPoint(r, r / 3);
         QMouseEvent press(QEvent::MouseButtonPress, pos, target->mapToGlobal(pos), Qt::RightButton, Qt::RightButton,
                           Qt::NoModifier);
         QMouseEvent release(QEvent::MouseButtonRelease, pos, target->mapToGlobal(pos), Qt::RightButton, Qt::NoButton,

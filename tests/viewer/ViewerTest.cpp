@@ -8,7 +8,6 @@
 #include <vtkRendererCollection.h>
 #include <vtkWeakPointer.h>
 
-#include <QOpenGLWindow>
 #include <QTest>
 #include <cmath>
 
@@ -126,7 +125,7 @@ TEST(ViewerOnScreen, EveryChangeReachesTheDisplayByItself) {
 
   // A right click on the point at 45 degrees measures it and draws the red line.
   const QPoint at = WidgetPosOf(view, 3 * std::cos(M_PI / 4), 3 * std::sin(M_PI / 4));
-  QTest::mouseClick(RenderWidget(view)->sceneWindow(), Qt::RightButton, Qt::NoModifier, at);
+  QTest::mouseClick(RenderWidget(view), Qt::RightButton, Qt::NoModifier, at);
   float distance = 0, angle = 0;
   uint8_t intensity = 0;
   view.GetSelectedPoint(&distance, &angle, &intensity);
@@ -174,8 +173,7 @@ TEST(ViewerOnScreen, TrailsFadeOlderRevolutionsAndPickTheNewest) {
   EXPECT_LT(brightness(2), brightness(3) - 50);
   EXPECT_LT(brightness(3), newest - 50);
 
-  QTest::mouseClick(RenderWidget(view)->sceneWindow(), Qt::RightButton, Qt::NoModifier,
-                    at(3, M_PI / 4));  // on the middle arc
+  QTest::mouseClick(RenderWidget(view), Qt::RightButton, Qt::NoModifier, at(3, M_PI / 4));  // on the middle arc
   float distance = 0, angle = 0;
   uint8_t intensity = 0;
   view.GetSelectedPoint(&distance, &angle, &intensity);

@@ -7,7 +7,6 @@
 
 #include <QComboBox>
 #include <QLabel>
-#include <QOpenGLWindow>
 #include <QRegularExpression>
 #include <QStatusBar>
 #include <QTemporaryDir>
@@ -132,7 +131,7 @@ TEST_F(SessionTest, TheDisplayShowsEveryRevolutionAndTheMeasuringLine) {
       if (Coloured(last.pixel(x, y)) && (QPoint(x, y) - view->rect().center()).manhattanLength() > 60)
         target = QPoint(x, y);
   ASSERT_FALSE(target.isNull());
-  QTest::mouseClick(view->sceneWindow(), Qt::RightButton, Qt::NoModifier, target);
+  QTest::mouseClick(view, Qt::RightButton, Qt::NoModifier, target);
   EXPECT_TRUE(WaitFor([&] { return Label("selectDistLabel") != "0 m"; }, 2000));
   EXPECT_GT(CountPixels(SceneArea(ScreenPixels(view)), Red), 20);
 

@@ -2,6 +2,7 @@
 
 #include <QVTKInteractor.h>
 #include <QVTKRenderWindowAdapter.h>
+#include <vtkCommand.h>
 #include <vtkGenericOpenGLRenderWindow.h>
 #include <vtkInteractorStyleTrackballCamera.h>
 #include <vtkOpenGLFramebufferObject.h>
@@ -20,13 +21,16 @@ SceneWidget::SceneWidget(QWidget* parent) : QWidget(parent) {
 }
 
 SceneWidget::~SceneWidget() {
+  if (window) window->RemoveObserver(renderedObserver);
   if (context && surface) context->makeCurrent(surface.data());
   adapter.reset();
   if (context) context->doneCurrent();
 }
 
 void SceneWidget::setRenderWindow(vtkGenericOpenGLRenderWindow* renderWindow) {
+  if (window) window->RemoveObserver(renderedObserver);
   window = renderWindow;
+  renderedObserver = window->AddObserver(vtkCommand::EndEvent, this, &SceneWidget::OnRendered);
   window->SetReadyForRendering(false);
   window->SetFrameBlitModeToNoBlit();
   if (!window->GetInteractor()) {
@@ -56,11 +60,11 @@ QVTKInteractor* SceneWidget::interactor() const {
 }
 
 QImage SceneWidget::grabFramebuffer() {
-  if (adapter) {
-    ReadImage();
-  }
+  if (adapter) ReadImage();
   return image.copy();
 }
+
+void SceneWidget::OnRendered() { imageRead = false; }
 
 bool SceneWidget::event(QEvent* event) {
   if (adapter && adapter->handleEvent(event)) return true;
@@ -76,6 +80,8 @@ void SceneWidget::ReadImage() {
   if (!context->makeCurrent(surface.data())) return;
   // Renders when VTK has no image of this size yet; frames render as they arrive.
   adapter->paint();
+  // Other repaints (an uncovered part, a grab) show the image already read.
+  if (imageRead) return;
   context->makeCurrent(surface.data());
   vtkOpenGLFramebufferObject* shown = window->GetDisplayFramebuffer();
   const int* size = shown->GetLastSize();
@@ -91,6 +97,7 @@ void SceneWidget::ReadImage() {
   state->PopReadFramebufferBinding();
   // OpenGL's rows run bottom up.
   image = std::move(image).mirrored(false, true);
+  imageRead = true;
 }
 
 void SceneWidget::paintEvent(QPaintEvent*) {

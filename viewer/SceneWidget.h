@@ -45,10 +45,13 @@ class SceneWidget : public QWidget {
 
  private:
   void ReadImage();
+  void OnRendered();
 
   vtkSmartPointer<vtkGenericOpenGLRenderWindow> window;
   QScopedPointer<QOffscreenSurface> surface;
   QScopedPointer<QOpenGLContext> context;
   QScopedPointer<QVTKRenderWindowAdapter> adapter;
   QImage image;
+  bool imageRead = false;  // the image holds VTK's latest render
+  unsigned long renderedObserver = 0;
 };

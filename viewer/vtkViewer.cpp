@@ -248,7 +248,6 @@ void vtkViewer::InitScene() {
   ui->viewer->setRenderWindow(renderWindow);
   // The scene covers the whole widget: nothing under it needs painting when
   // a frame arrives.
-  ui->viewer->setAttribute(Qt::WA_OpaquePaintEvent);
   setAttribute(Qt::WA_OpaquePaintEvent);
 
   visualizer->setBackgroundColor(0.1, 0.1, 0.1);

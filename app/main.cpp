@@ -11,10 +11,10 @@
 
 namespace {
 
-// Qt ends the process with an abort, a few lines of plugin detail and a hint
-// about reinstalling when it finds no display. Its messages are held back
-// while the application object starts; without a display one line says what
-// is missing instead.
+// Qt ends the process with an abort and a hint about reinstalling when it
+// finds no display. Its messages are held back while the application object
+// starts; without a display one line says what is missing first, and Qt's own
+// lines about the display follow for the reason.
 QStringList& HeldMessages() {
   static QStringList held;
   return held;
@@ -28,6 +28,7 @@ void StartupMessageHandler(QtMsgType type, const QMessageLogContext&, const QStr
   const QByteArray display = qgetenv("DISPLAY");
   std::fprintf(stderr, "lds-tool: no display to show the window on (DISPLAY=%s); lds-record records without one.\n",
                display.isEmpty() ? "" : display.constData());
+  for (const QString& held : HeldMessages()) std::fprintf(stderr, "  %s\n", qPrintable(held));
   std::_Exit(1);
 }
 

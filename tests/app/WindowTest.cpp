@@ -339,6 +339,7 @@ TEST(ProgramTest, CommandLineAndMissingDisplay) {
       {{"--port", "/x", "--port", "/y"}, 2, "--port given twice"},
       {{"--connect"}, 2, "--connect needs --port"},
       {{}, 1, "no display to show the window on"},
+      {{}, 1, "could not connect to display"},  // Qt's reason follows
   };
   for (const auto& r : rows) {
     QProcess p;

@@ -89,7 +89,7 @@ while IFS= read -r line || [[ -n "$line" ]]; do
     continue
   fi
   runner=()
-  [[ "$labels" =~ gui|e2e|viewer|app ]] && runner=(xvfb-run -a)
+  [[ "$labels" =~ gui|e2e|viewer|app ]] && runner=(xvfb-run -a -s "-screen 0 1280x1024x24 -noreset")
   "${runner[@]}" ctest --test-dir "$build" -L "$labels" --stop-on-failure >"$log" 2>&1
   status=$?
   if grep -q "No tests were found" "$log"; then

@@ -65,9 +65,11 @@ fi
 
 if [ -x /usr/bin/lds-tool ]; then
   # Start the installed window on a private X server, wait until a window with
-  # its title is mapped, then end it.
+  # its title is mapped, then end it. Each xdotool search is a client that
+  # comes and goes: -noreset keeps the server from resetting as it leaves,
+  # which refuses a window connecting at that moment.
   window_check() {
-    xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
+    xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" bash -c '
       title=$1
       /usr/bin/lds-tool >/tmp/lds-tool-package-check.log 2>&1 &
       pid=$!

@@ -13,8 +13,10 @@ jobs=$(nproc)
 run_ctest() {  # build-dir [ctest args...]
   local dir=$1
   shift
-  # GUI tests need a display: one Xvfb server for the whole run.
-  xvfb-run -a -s "-screen 0 1280x1024x24" ctest --test-dir "$dir" --output-on-failure -j"$jobs" "$@"
+  # GUI tests need a display: one Xvfb server for the whole run. Without
+  # -noreset the server resets whenever its last client leaves, and a test
+  # connecting at that moment is refused.
+  xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" ctest --test-dir "$dir" --output-on-failure -j"$jobs" "$@"
 }
 
 # Size of the tests against the product code, in non-blank lines of C++.

@@ -10,7 +10,7 @@ set -euo pipefail
 # One display for the whole run, so that start-up figures do not include
 # starting a display server.
 if [ -z "${DISPLAY:-}" ]; then
-  exec xvfb-run -a -s "-screen 0 1280x1024x24" "$0" "$@"
+  exec xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" "$0" "$@"
 fi
 here=$(cd "$(dirname "$0")/../.." && pwd)
 seconds=${1:-600}

@@ -181,7 +181,7 @@ watchdog=$!
 display=""
 for n in $(seq 150 199); do
   [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
-  launch xvfb Xvfb ":$n" -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display"
+  launch xvfb Xvfb ":$n" -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$work/display"
   for _ in $(seq 100); do
     [ -s "$work/display" ] && break
     proc_alive "$last" || break

@@ -338,8 +338,10 @@ TEST(ProgramTest, CommandLineAndMissingDisplay) {
       {{"--baud", "12345", "--port", "/x"}, 2, "invalid baud rate '12345'"},
       {{"--port", "/x", "--port", "/y"}, 2, "--port given twice"},
       {{"--connect"}, 2, "--connect needs --port"},
-      {{}, 1, "no display to show the window on"},
-      {{}, 1, "could not connect to display"},  // Qt's reason follows
+      // Qt's reason follows the summary.
+      {{},
+       1,
+       "no display to show the window on (DISPLAY=); lds-record records without one.\n  could not connect to display"},
   };
   for (const auto& r : rows) {
     QProcess p;

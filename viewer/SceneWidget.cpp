@@ -82,7 +82,6 @@ void SceneWidget::ReadImage() {
   adapter->paint();
   // Other repaints (an uncovered part, a grab) show the image already read.
   if (imageRead) return;
-  context->makeCurrent(surface.data());
   vtkOpenGLFramebufferObject* shown = window->GetDisplayFramebuffer();
   const int* size = shown->GetLastSize();
   if (size[0] <= 0 || size[1] <= 0) return;

@@ -11,6 +11,7 @@
 
 #include "protocol/KXPacket.h"
 #include "serial/AsyncSerial.h"
+#include "serial/PortAddress.h"
 
 namespace {
 
@@ -36,6 +37,14 @@ KXProtocol::~KXProtocol() {
 bool KXProtocol::Connect(const std::string& port, int baud) {
   if (serial && serial->isOpen()) {
     std::cout << "KXProtocol::Connect Already connected." << std::endl;
+    SetLastError("already connected");
+    return false;
+  }
+  PortAddress address;
+  std::string invalid;
+  if (!ParsePortAddress(port, address, invalid)) {
+    std::cerr << "Error: open serial port failed." << std::endl << invalid << std::endl;
+    SetLastError(invalid);
     return false;
   }
   std::shared_ptr<CallbackAsyncSerial> opened;
@@ -50,16 +59,20 @@ bool KXProtocol::Connect(const std::string& port, int baud) {
     // The reason ("Permission denied", "No such file or directory") tells the
     // user what to do about it.
     std::cerr << "Error: open serial port failed." << std::endl << e.code().message() << std::endl;
+    SetLastError(e.code().message());
     return false;
   } catch (const std::exception& e) {
     std::cerr << "Error: open serial port failed." << std::endl << e.what() << std::endl;
+    SetLastError(e.what());
     return false;
   }
   serial = opened;
   if (serial->hasError() || !serial->isOpen()) {
     std::cerr << "Error: serial port unexpectedly closed" << std::endl;
+    SetLastError(serial->errorText().empty() ? "the port closed as it opened" : serial->errorText());
     return false;
   }
+  SetLastError(std::string());
   // Any earlier port's I/O thread has been joined by now and the new port has
   // no callback yet, so the receive state can be reset without a race; the
   // lock inside setReadCallback hands it over to the I/O thread.
@@ -78,6 +91,20 @@ bool KXProtocol::Disconnect() {
 }
 
 bool KXProtocol::IsConnected() { return serial && serial->isOpen() && !serial->hasError(); }
+
+std::string KXProtocol::LastError() {
+  if (serial && serial->isOpen() && serial->hasError()) {
+    const std::string reason = serial->errorText();
+    if (!reason.empty()) return reason;
+  }
+  std::lock_guard<std::mutex> lock(lastErrorMutex);
+  return lastError;
+}
+
+void KXProtocol::SetLastError(const std::string& reason) {
+  std::lock_guard<std::mutex> lock(lastErrorMutex);
+  lastError = reason;
+}
 
 bool KXProtocol::EnableLidar() { return SendCommand(kx::kCmdEnable, sizeof kx::kCmdEnable); }
 

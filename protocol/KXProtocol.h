@@ -47,9 +47,19 @@ class KXProtocol {
   KXProtocol(const KXProtocol&) = delete;
   KXProtocol& operator=(const KXProtocol&) = delete;
 
+  // `port` is any text ParsePortAddress takes: a device path, tcp://HOST:PORT
+  // or rfc2217://HOST:PORT. Blocks until the port is open or has failed; a
+  // network address gives up after kConnectTimeoutMs.
   bool Connect(const std::string& port, int baud);
   bool Disconnect();
   bool IsConnected();
+  // Why the link is down, in words fit for the user: the reason of the last
+  // failed Connect ("connection refused", "Permission denied", a malformed
+  // address), or, while the port has failed since connecting, the reason of
+  // that failure (the device was unplugged, the peer closed the connection).
+  // Empty after a successful Connect until something fails.
+  std::string LastError();
+  static constexpr int kConnectTimeoutMs = 5000;
   bool EnableLidar();
   bool DisableLidar();
   void GetAngleOffset(float* offset);
@@ -88,8 +98,12 @@ class KXProtocol {
   bool SendCommand(const uint8_t* frame, size_t size);
   void DecodePacket(const uint8_t* packet, KXLinkStats& delta);
 
+  void SetLastError(const std::string& reason);
+
   std::string portName;
   int baudRate = 0;
+  std::mutex lastErrorMutex;
+  std::string lastError;
   std::shared_ptr<CallbackAsyncSerial> serial;
   uint8_t rxBuffer[1280] = {};
   int rxLength = 0;

@@ -10,6 +10,7 @@ packages=(
   qttools5-dev qttools5-dev-tools qttranslations5-l10n
   libvtk9-qt-dev libpcl-dev libboost-system-dev libeigen3-dev
   libgtest-dev libgmock-dev libbenchmark-dev
+  libtelnet-dev ser2net pybind11-dev python3-dev python3-numpy python3-pytest
   xvfb xauth libgl1-mesa-dri fonts-noto-cjk
   desktop-file-utils dpkg-dev file
 )

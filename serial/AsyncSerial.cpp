@@ -24,6 +24,7 @@ class AsyncSerialImpl {
   std::thread ioThread;
   std::atomic<bool> opened{false};
   bool failed = false;
+  std::string failure;  // the first reason given since open
   mutable std::mutex errorMutex;
   std::vector<char> writeQueue;
   boost::shared_array<char> writeBuffer;
@@ -107,8 +108,15 @@ bool AsyncSerial::hasError() const {
   return pimpl->failed;
 }
 
-void AsyncSerial::setFailed(bool value) {
+std::string AsyncSerial::errorText() const {
   std::lock_guard<std::mutex> lock(pimpl->errorMutex);
+  return pimpl->failed ? pimpl->failure : std::string();
+}
+
+void AsyncSerial::setFailed(bool value, const std::string& reason) {
+  std::lock_guard<std::mutex> lock(pimpl->errorMutex);
+  if (value && pimpl->failure.empty()) pimpl->failure = reason;
+  if (!value) pimpl->failure.clear();
   pimpl->failed = value;
 }
 
@@ -155,7 +163,7 @@ void AsyncSerial::onReadDone(const boost::system::error_code& error, size_t byte
   if (error) {
     if (isOpen()) {
       closePort();
-      setFailed(true);
+      setFailed(true, error.message());
     }
     return;
   }
@@ -197,7 +205,7 @@ void AsyncSerial::onWriteDone(const boost::system::error_code& error) {
       pimpl->writeBuffer.reset();
       pimpl->writeBufferSize = 0;
     }
-    setFailed(true);
+    setFailed(true, error.message());
     closePort();
     return;
   }

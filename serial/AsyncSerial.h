@@ -42,6 +42,9 @@ class AsyncSerial {
   bool isOpen() const;
   // True once a read, write, cancel or close has failed.
   bool hasError() const;
+  // Why the port failed, in the system's words ("Input/output error" for an
+  // unplugged device); empty while it has not failed.
+  std::string errorText() const;
 
   // Queues the bytes; the I/O thread sends them in call order. Bytes written
   // while the port is closed are dropped.
@@ -65,7 +68,7 @@ class AsyncSerial {
   void onWriteDone(const boost::system::error_code& error);
   void startWriteLocked();
   void closePort();
-  void setFailed(bool value);
+  void setFailed(bool value, const std::string& reason = std::string());
 
   std::shared_ptr<AsyncSerialImpl> pimpl;
   static constexpr int readSize = 512;

@@ -1,11 +1,16 @@
 #include "app/AppOptions.h"
 
+#include <string>
+
+#include "serial/PortAddress.h"
+
 const char* AppUsage() {
-  return "Usage: lds-tool [--port PATH] [--baud 115200|230400|460800] [--connect] [--diagnosis]\n"
+  return "Usage: lds-tool [--port PORT] [--baud 115200|230400|460800] [--connect] [--diagnosis]\n"
          "                [--lang zh|en]\n"
          "Shows a rotating laser distance sensor's revolutions in a window.\n"
          "\n"
-         "  --port PATH   fill the serial port box with PATH (any device path)\n"
+         "  --port PORT   fill the serial port box with PORT: a device path,\n"
+         "                tcp://HOST:PORT or rfc2217://HOST:PORT\n"
          "  --baud N      choose the baud rate: 115200, 230400 (default) or 460800\n"
          "  --connect     connect to the port as soon as the window shows\n"
          "  --diagnosis   open the diagnosis view (显示 → 诊断) at start\n"
@@ -52,7 +57,12 @@ AppOptions ParseAppOptions(const QStringList& args) {
     } else if (name == "--diagnosis") {
       o.diagnosis = true;
     } else if (name == "--port") {
-      if (portGiven || value.isEmpty()) o.error = portGiven ? "--port given twice" : "--port needs a path";
+      PortAddress address;
+      std::string invalid;
+      if (portGiven || value.isEmpty())
+        o.error = portGiven ? "--port given twice" : "--port needs a path";
+      else if (!ParsePortAddress(value.toStdString(), address, invalid))
+        o.error = "invalid port '" + value + "': " + QString::fromStdString(invalid);
       portGiven = true;
       o.port = value;
     } else if (name == "--baud") {

@@ -8,7 +8,7 @@
 // language. Parsed before any window or display exists, so that bad
 // arguments and --help work everywhere.
 struct AppOptions {
-  QString port;
+  QString port;  // checked with the port address parser
   int baud = 0;  // 0 when not given: the saved rate, or 230400, stays
   bool connect = false;
   bool diagnosis = false;  // open the diagnosis view at start

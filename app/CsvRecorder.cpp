@@ -5,7 +5,13 @@
 CsvRecorder::Outcome CsvRecorder::Start(const QString& path) {
   std::lock_guard<std::mutex> lock(mutex);
   file.setFileName(path);
-  if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text)) return Outcome::OpenFailed;
+  appended = file.exists();
+  rows.store(0);
+  error.clear();
+  if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text)) {
+    error = file.errorString();
+    return Outcome::OpenFailed;
+  }
   stream.setDevice(&file);
   stream << "angle,dist,intensity" << Qt::endl;
   if (stream.status() == QTextStream::Ok && file.error() == QFileDevice::NoError) {
@@ -13,6 +19,7 @@ CsvRecorder::Outcome CsvRecorder::Start(const QString& path) {
     return Outcome::Recording;
   }
   // A file that takes no header would take no rows either.
+  error = Reason();
   Close();
   return Outcome::HeaderFailed;
 }
@@ -23,21 +30,37 @@ void CsvRecorder::Stop() {
   Close();
 }
 
-bool CsvRecorder::Write(const std::vector<KXScanPoint>& rows) {
+bool CsvRecorder::Write(const std::vector<KXScanPoint>& batch) {
   std::lock_guard<std::mutex> lock(mutex);
   // Read under the lock: rows filed while recording but due after the
   // operator stopped it are dropped, never written to a closed file.
   if (!active.load()) return true;
-  for (const KXScanPoint& p : rows) {
+  for (const KXScanPoint& p : batch) {
     stream << p.angle << ',' << p.distance << ',' << static_cast<unsigned>(p.intensity) << Qt::endl;
   }
-  if (stream.status() == QTextStream::Ok && file.error() == QFileDevice::NoError) return true;
+  if (stream.status() == QTextStream::Ok && file.error() == QFileDevice::NoError) {
+    rows.fetch_add(batch.size());
+    return true;
+  }
 
   // A full disk or a vanished device: end the recording as the stop command
   // does and keep what reached the file.
+  error = Reason();
   active.store(false);
   Close();
   return false;
+}
+
+QString CsvRecorder::Reason() {
+  // A write that stops short (a disk filling up) leaves Qt without the
+  // system's reason; a second try at the rest fails with it.
+  file.flush();
+  return file.errorString();
+}
+
+QString CsvRecorder::Error() {
+  std::lock_guard<std::mutex> lock(mutex);
+  return error;
 }
 
 void CsvRecorder::Close() {

@@ -4,6 +4,7 @@
 #include <QString>
 #include <QTextStream>
 #include <atomic>
+#include <cstdint>
 #include <mutex>
 #include <vector>
 
@@ -24,11 +25,22 @@ class CsvRecorder {
   // has then ended, and what reached the file stays there.
   bool Write(const std::vector<KXScanPoint>& rows);
 
+  // Of the last recording started: whether its file was there before (the
+  // rows follow the old content), the rows written since, and why it failed.
+  bool Appended() const { return appended; }
+  uint64_t Rows() const { return rows.load(); }
+  QString Error();
+
  private:
+  // Why the file takes no more rows, in the system's words. Caller holds the lock.
+  QString Reason();
   // Closes the file and drops whatever the stream could not write. Caller holds the lock.
   void Close();
 
   std::atomic<bool> active{false};
+  std::atomic<uint64_t> rows{0};
+  bool appended = false;
+  QString error;
   std::mutex mutex;
   QFile file;
   QTextStream stream;

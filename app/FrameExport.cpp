@@ -62,7 +62,7 @@ bool FrameExport::WritePng(const QString& path, const QImage& image, QString* er
       error);
 }
 
-bool FrameExport::SaveShown(QWidget* parent, vtkViewer& view, QString* saveDir) {
+bool FrameExport::SaveShown(QWidget* parent, vtkViewer& view, QString* saveDir, QString* note) {
   const QString pcdFilter = tr("PCD 点云 (*.pcd)");
   const QString pngFilter = tr("PNG 图像 (*.png)");
   QString filter = pcdFilter;
@@ -81,9 +81,11 @@ bool FrameExport::SaveShown(QWidget* parent, vtkViewer& view, QString* saveDir) 
                                      : WritePcd(path, view.NewestFrame(), view.rotationSign, &error);
   if (!saved) {
     qWarning("lds-tool: saving %s failed: %s", qUtf8Printable(path), qUtf8Printable(error));
+    *note = tr("写入 %1 失败：%2").arg(path, error);
     QMessageBox::critical(parent, tr("错误"), tr("写入保存文件失败！"));
     return false;
   }
   *saveDir = QFileInfo(path).absolutePath();
+  *note = tr("已保存当前帧 %1").arg(QFileInfo(path).fileName());
   return true;
 }

@@ -22,7 +22,8 @@ class FrameExport {
  public:
   // Asks for the file in *saveDir, writes it, and on success makes its folder
   // the new *saveDir. A write error shows a message box. True when saved.
-  static bool SaveShown(QWidget* parent, vtkViewer& view, QString* saveDir);
+  // `note` gets the status line's words on what happened (none when cancelled).
+  static bool SaveShown(QWidget* parent, vtkViewer& view, QString* saveDir, QString* note);
 
   static bool WritePcd(const QString& path, const std::vector<KXScanPoint>& frame, int rotationSign, QString* error);
   static bool WritePng(const QString& path, const QImage& image, QString* error);

@@ -1,12 +1,11 @@
 #include "app/MainWindow.h"
 
-#include <pthread.h>
-
 #include <QApplication>
 #include <QDebug>
 #include <QDesktopWidget>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QInputDialog>
 #include <QMessageBox>
 #include <QMetaType>
@@ -17,32 +16,11 @@
 #include <chrono>
 
 #include "app/Language.h"
+#include "app/LinkControl.h"
 #include "app/RecordingCommands.h"
 #include "app/StatusLine.h"
 #include "app/ViewCommands.h"
 #include "ui_MainWindow.h"
-
-namespace {
-
-// Label texts produced by one worker pass; empty members are left alone.
-struct LabelTexts {
-  QString rpm;
-  QString timestamp;
-  QString distance;
-  QString angle;
-  QString intensity;
-
-  bool operator==(const LabelTexts& o) const {
-    return rpm == o.rpm && timestamp == o.timestamp && distance == o.distance && angle == o.angle &&
-           intensity == o.intensity;
-  }
-};
-
-// Speed and timestamp change with every packet, but nobody reads them faster
-// than the frames come: between frames they are shown at most this often.
-constexpr int64_t kLabelRefreshMs = 250;
-
-}  // namespace
 
 MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui_MainWindow) {
   ui->setupUi(this);
@@ -63,6 +41,10 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui_MainWin
   protocol = new KXProtocol();
   // About 1 s at the highest line rate, so a briefly starved worker loses no points.
   protocol->SetQueueLimit(12000);
+  link = new LinkControl(protocol, this);
+  connect(link, &LinkControl::connected, this, &MainWindow::OnConnected);
+  connect(link, &LinkControl::failed, this, &MainWindow::OnConnectFailed);
+  connect(link, &LinkControl::lost, this, &MainWindow::OnLinkLost);
   on_refreshPortButton_clicked();
   connect(this, &MainWindow::signalScanFrame, ui->viewerWidget, &vtkViewer::slotShowDeviceData);
 
@@ -86,10 +68,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui_MainWin
   auto* view = new ViewCommands(this, ui->menu, ui->menu_2, ui->actionAngleOffset, ui->viewerWidget, diagnosisDock,
                                 status, &saveDir);
   connect(view, &ViewCommands::settingsChanged, this, &MainWindow::SaveSettings);
-  connect(view, &ViewCommands::restoreDefaults, this, [this] {
-    ApplySettings(AppSettings::Defaults());
-    SaveSettings();
-  });
+  connect(view, &ViewCommands::restoreDefaults, this, &MainWindow::RestoreDefaults);
   // Each change is saved once its command's own slot has made it.
   for (QAction* a :
        {ui->actionSetPointSize, ui->actionSaveDataCSV, ui->actionAngleOffset, ui->actionEnableAngleCalib,
@@ -102,7 +81,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui_MainWin
   recording = new RecordingCommands(protocol, this, ui->menu_2, status, &saveDir);
   connect(recording, &RecordingCommands::settingsChanged, this, &MainWindow::SaveSettings);
   connect(recording, &RecordingCommands::replayOpening, this, [this] {
-    if (ui->connectButton->text() == tr("断开")) on_connectButton_clicked();
+    if (link->Current() == LinkControl::State::Connected) on_connectButton_clicked();
   });
   connect(recording, &RecordingCommands::replayRestarted, this, [this] { frameResetPending.store(true); });
   ApplySettings(AppSettings::Load());
@@ -113,6 +92,9 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui_MainWin
 }
 
 MainWindow::~MainWindow() {
+  // A connect under way ends first (at most its timeout): what it opens is closed below.
+  delete link;
+  link = nullptr;
   isRunning.exchange(false);
   // The worker reads the form, the protocol, the recordings and the filter:
   // it must be gone before any of them is released.
@@ -137,90 +119,13 @@ MainWindow::~MainWindow() {
 
 ScanSettings MainWindow::CurrentSettings() const { return scan.Load(); }
 
-// ---------------------------------------------------------------------------
-// Worker
-
-void MainWindow::runWorker() {
-  pthread_setname_np(pthread_self(), "lds-worker");  // shows in top -H and debuggers
-  FrameAssembler assembler(scanFilter);
-  RevolutionStats revolutionStats;
-  // What the labels show now; a repaint of the window is composed through
-  // OpenGL, so texts that did not change are not sent again.
-  LabelTexts shown;
-  int64_t speedShownMs = 0;
-  while (isRunning.load()) {
-    if (frameResetPending.exchange(false)) emit signalScanFrame(assembler.Reset());
-    recording->FlushRaw();
-
-    FrameAssembler::Result result = assembler.Step(protocol->TakeScanPoints(), CurrentSettings(), csv.Active());
-
-    LabelTexts texts;
-    switch (result.outcome) {
-      case FrameAssembler::Outcome::Dropped:
-        qDebug() << "ERROR: abnormal angle found: " << result.endAngle;
-        continue;  // no rows, no labels, no pause
-      case FrameAssembler::Outcome::IdleTimeout:
-        texts.rpm = QStringLiteral("0 r/min");
-        texts.timestamp = QStringLiteral("-1 ms");
-        break;
-      case FrameAssembler::Outcome::Idle:
-        break;
-      case FrameAssembler::Outcome::Filed: {
-        if (result.anomaly == FrameAssembler::Anomaly::AbnormalAngleChange) {
-          qDebug() << "ERROR: abnormal angle change found: last pkg end at " << result.lastEndAngle
-                   << " current pkg end at " << result.endAngle;
-        }
-        if (!result.csvRows.empty() && !csv.Write(result.csvRows))
-          QMetaObject::invokeMethod(this, &MainWindow::OnCsvWriteFailed, Qt::QueuedConnection);
-        const int64_t now = MonotonicMs();
-        float speed = 0.0f;
-        uint16_t stamp = 0;
-        protocol->GetSpeedAndTimestamp(&speed, &stamp);
-        for (const RevolutionFigures& figures : revolutionStats.Add(result, protocol->GetLinkStats(), speed, now))
-          emit signalRevolutionStats(figures);
-        const bool published = result.frameReady;
-        if (published) emit signalScanFrame(std::move(result.frame));
-        if (!published && now - speedShownMs < kLabelRefreshMs) break;
-        speedShownMs = now;
-        texts.rpm = QString::number(speed, 'g', 6) + QStringLiteral(" r/min");
-        texts.timestamp = QString::number(stamp) + QStringLiteral(" ms");
-        break;
-      }
-    }
-
-    float distance = 0.0f;
-    float angle = 0.0f;
-    uint8_t intensity = 0;
-    ui->viewerWidget->GetSelectedPoint(&distance, &angle, &intensity);
-    texts.distance = QString::number(distance, 'g', 6) + QStringLiteral(" m");
-    texts.angle = QString::number(angle, 'g', 6) + QStringLiteral(" \u00B0");
-    texts.intensity = QString::number(intensity);
-    if (texts.rpm.isEmpty()) texts.rpm = shown.rpm;
-    if (texts.timestamp.isEmpty()) texts.timestamp = shown.timestamp;
-
-    // Widgets belong to the GUI thread: the texts travel there in one queued
-    // call and are applied in the fixed order.
-    if (!(texts == shown)) {
-      shown = texts;
-      QMetaObject::invokeMethod(
-          this,
-          [this, texts]() {
-            if (!texts.rpm.isEmpty()) ui->rpmLabel->setText(texts.rpm);
-            if (!texts.timestamp.isEmpty()) ui->timestampLabel->setText(texts.timestamp);
-            ui->selectDistLabel->setText(texts.distance);
-            ui->selectAngleLabel->setText(texts.angle);
-            ui->selectIntensityLabel->setText(texts.intensity);
-          },
-          Qt::QueuedConnection);
-    }
-
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-}
-
 void MainWindow::OnCsvWriteFailed() {
   // The operator may have started a new recording meanwhile; its text stays.
-  if (!csv.Active()) ui->actionSaveDataCSV->setText(tr("保存.csv"));
+  if (!csv.Active()) {
+    ui->actionSaveDataCSV->setText(tr("保存.csv"));
+    status->SetRecording(StatusLine::Recording::Csv, nullptr);
+    status->SetNote(tr("写入 %1 失败：%2 · 已写入 %3 行").arg(csvName, csv.Error()).arg(csv.Rows()));
+  }
   QMessageBox::critical(this, tr("错误"), tr("写入保存文件失败！"));
 }
 
@@ -283,34 +188,77 @@ void MainWindow::on_refreshPortButton_clicked() {
 }
 
 void MainWindow::on_connectButton_clicked() {
-  if (ui->connectButton->text() == tr("连接")) {
-    recording->CloseReplay();  // the live link takes over from a recording
-    const unsigned baud = ui->baudrateBox->currentText().toUInt();
-    const std::string port = ui->serialPortBox->currentText().toStdString();
-    if (!protocol->Connect(port, static_cast<int>(baud))) {
-      QMessageBox::warning(this, tr("错误"), tr("连接设备失败！"));
-      return;
-    }
-    frameResetPending.store(true);
-    ui->connectButton->setText(tr("断开"));
-    recording->LinkOpened();
-    ui->serialPortBox->setEnabled(false);
-    ui->baudrateBox->setEnabled(false);
-    ui->refreshPortButton->setEnabled(false);
-    status->LinkStarted();
-  } else {
-    protocol->Disconnect();
-    recording->LinkClosed();
+  if (link->Current() == LinkControl::State::Connected) {
+    link->Stop();
+    QStringList note{tr("已断开 %1").arg(link->Port()), recording->LinkClosed()};
     sensorStarted = false;
-    ui->connectButton->setText(tr("连接"));
-    ui->serialPortBox->setEnabled(true);
-    ui->baudrateBox->setEnabled(true);
-    ui->refreshPortButton->setEnabled(true);
+    ShowLinkState();
     status->LinkEnded();
+    note.removeAll(QString());
+    status->SetNote(note.join(QStringLiteral(" · ")));
+    return;
   }
+  if (link->Current() == LinkControl::State::Connecting) return;  // the button is disabled meanwhile
+  recording->CloseReplay();                                       // the live link takes over from a recording
+  const QString port = ui->serialPortBox->currentText();
+  QString invalid;
+  if (!link->Start(port, static_cast<int>(ui->baudrateBox->currentText().toUInt()), &invalid)) {
+    OnConnectFailed(invalid);
+    return;
+  }
+  ShowLinkState();
+  status->SetNote(tr("正在连接 %1…").arg(port));
+}
+
+void MainWindow::ShowLinkState() {
+  const LinkControl::State state = link->Current();
+  ui->connectButton->setText(state == LinkControl::State::Connected ? tr("断开") : tr("连接"));
+  ui->connectButton->setEnabled(state != LinkControl::State::Connecting);
+  for (QWidget* w : std::initializer_list<QWidget*>{ui->serialPortBox, ui->baudrateBox, ui->refreshPortButton})
+    w->setEnabled(state == LinkControl::State::Disconnected);
+  // A replay would feed the protocol object while the attempt sets it up.
+  if (auto* openReplay = findChild<QAction*>("actionOpenReplay"))
+    openReplay->setEnabled(state != LinkControl::State::Connecting);
+}
+
+void MainWindow::OnConnected() {
+  frameResetPending.store(true);
+  recording->LinkOpened();
+  ShowLinkState();
+  status->SetNote(QString());
+  status->LinkStarted();
+}
+
+void MainWindow::OnConnectFailed(const QString& reason) {
+  ShowLinkState();
+  status->SetNote(tr("连接 %1 失败：%2").arg(ui->serialPortBox->currentText(), reason));
+  QMessageBox box(QMessageBox::Warning, tr("错误"), tr("连接设备失败！"), QMessageBox::Ok, this);
+  box.setInformativeText(reason);
+  box.exec();
+}
+
+void MainWindow::OnLinkLost(const QString& reason) {
+  // The recordings end with the link, keeping every row and byte written so far.
+  QStringList note{tr("与 %1 的连接已断开：%2").arg(link->Port(), reason)};
+  if (csv.Active()) note << StopCsv();
+  note << recording->LinkClosed();
+  sensorStarted = false;
+  ShowLinkState();
+  status->LinkEnded();
+  note.removeAll(QString());
+  status->SetNote(note.join(QStringLiteral(" · ")));
+}
+
+bool MainWindow::RefusedWhileConnecting(const QString& failure) {
+  if (link->Current() != LinkControl::State::Connecting) return false;
+  QMessageBox box(QMessageBox::Warning, tr("错误"), failure, QMessageBox::Ok, this);
+  box.setInformativeText(tr("正在连接 %1，请等连接完成。").arg(link->Port()));
+  box.exec();
+  return true;
 }
 
 void MainWindow::on_enableLidarButton_clicked() {
+  if (RefusedWhileConnecting(tr("启动失败！"))) return;
   if (protocol->EnableLidar()) {
     sensorStarted = true;
     QMessageBox::information(this, tr("成功"), tr("启动成功！"));
@@ -320,6 +268,7 @@ void MainWindow::on_enableLidarButton_clicked() {
 }
 
 void MainWindow::on_disableLidarButton_clicked() {
+  if (RefusedWhileConnecting(tr("停止失败！"))) return;
   if (protocol->DisableLidar()) {
     sensorStarted = false;
     QMessageBox::information(this, tr("成功"), tr("停止成功！"));
@@ -328,14 +277,31 @@ void MainWindow::on_disableLidarButton_clicked() {
   }
 }
 
+void MainWindow::RestoreDefaults() {
+  const bool linked = link->Current() != LinkControl::State::Disconnected;
+  QMessageBox box(QMessageBox::Question, tr("恢复默认设置"), tr("把语言以外的所有设置恢复为首次启动时的状态？"),
+                  QMessageBox::Yes | QMessageBox::Cancel, this);
+  if (linked) box.setInformativeText(tr("已连接的端口和波特率保持不变。"));
+  if (box.exec() != QMessageBox::Yes) return;
+  WindowSettings defaults = AppSettings::Defaults();
+  if (linked) {
+    defaults.port = ui->serialPortBox->currentText();
+    defaults.baud = ui->baudrateBox->currentText().toInt();
+  }
+  ApplySettings(defaults);
+  SaveSettings();
+  status->SetNote(tr("已恢复默认设置"));
+}
+
 void MainWindow::on_actionSaveDataCSV_triggered() {
-  if (ui->actionSaveDataCSV->text() == tr("停止保存.csv")) {
-    csv.Stop();
-    ui->actionSaveDataCSV->setText(tr("保存.csv"));
+  if (csv.Active()) {
+    status->SetNote(StopCsv());
     return;
   }
 
-  const QString fileName = QFileDialog::getSaveFileName(this, tr("Save File"), saveDir, tr("CSV File (*.csv)"));
+  // Rows are appended to an existing file, so there is no replacing to confirm.
+  const QString fileName = QFileDialog::getSaveFileName(this, tr("Save File"), saveDir, tr("CSV File (*.csv)"), nullptr,
+                                                        QFileDialog::DontConfirmOverwrite);
   if (fileName.isEmpty()) {
     QMessageBox::information(this, tr("提示"), tr("未选择保存路径！"));
     return;
@@ -344,17 +310,31 @@ void MainWindow::on_actionSaveDataCSV_triggered() {
   QDir dir(saveDir);
   if (!dir.exists()) dir.mkdir(saveDir);
 
+  csvName = QFileInfo(fileName).fileName();
   switch (csv.Start(fileName)) {
     case CsvRecorder::Outcome::Recording:
       ui->actionSaveDataCSV->setText(tr("停止保存.csv"));
+      status->SetNote(QString());
+      status->SetRecording(StatusLine::Recording::Csv, [this] {
+        return (csv.Appended() ? tr("追加到 %1 · %2 行") : tr("正在保存 %1 · %2 行")).arg(csvName).arg(csv.Rows());
+      });
       break;
     case CsvRecorder::Outcome::OpenFailed:
+      status->SetNote(tr("无法打开 %1：%2").arg(fileName, csv.Error()));
       QMessageBox::critical(this, tr("错误"), tr("打开保存文件失败！"));
       break;
     case CsvRecorder::Outcome::HeaderFailed:
+      status->SetNote(tr("写入 %1 失败：%2").arg(fileName, csv.Error()));
       QMessageBox::critical(this, tr("错误"), tr("写入保存文件失败！"));
       break;
   }
+}
+
+QString MainWindow::StopCsv() {
+  csv.Stop();
+  ui->actionSaveDataCSV->setText(tr("保存.csv"));
+  status->SetRecording(StatusLine::Recording::Csv, nullptr);
+  return tr("已保存 %1 · %2 行").arg(csvName).arg(csv.Rows());
 }
 
 void MainWindow::on_actionAngleOffset_triggered() {

@@ -18,6 +18,7 @@
 #include "scan/ScanFilter.h"
 
 class Ui_MainWindow;
+class LinkControl;
 class RecordingCommands;
 class StatusLine;
 
@@ -75,6 +76,19 @@ class MainWindow : public QMainWindow {
   void runWorker();
   // The CSV recording ended on a write error: says so on the GUI thread.
   void OnCsvWriteFailed();
+  // Ends the CSV recording; returns the status line's note on what was kept.
+  QString StopCsv();
+
+  // The link's state as the widgets show it: 连接/断开, and the port, baud
+  // rate and refresh controls usable only while no link is open or opening.
+  void ShowLinkState();
+  void OnConnected();
+  void OnConnectFailed(const QString& reason);
+  void OnLinkLost(const QString& reason);
+  // Start and stop wait for a connect under way: says so with `failure`'s box. True when refused.
+  bool RefusedWhileConnecting(const QString& failure);
+  // 恢复默认设置, once confirmed: an open link keeps its port and baud rate.
+  void RestoreDefaults();
 
   // Each setting is saved as it changes, and again on closing.
   WindowSettings GatherSettings() const;
@@ -83,10 +97,12 @@ class MainWindow : public QMainWindow {
 
   Ui_MainWindow* ui = nullptr;
   KXProtocol* protocol = nullptr;
+  LinkControl* link = nullptr;
   std::thread* workerThread = nullptr;
   std::atomic<bool> isRunning{false};
   QString saveDir;
   CsvRecorder csv;
+  QString csvName;  // the recording's file name, for the status line
 
   SharedScanSettings scan;
   ScanFilter scanFilter;

@@ -23,6 +23,7 @@ bool RawSaver::Start(KXProtocol& protocol, const std::string& path, std::string&
     return false;
   }
   source = &protocol;
+  written.store(0);
   protocol.SetRawObserver([this](const uint8_t* data, uint32_t size) { spool.Append(data, size); });
   return true;
 }
@@ -43,6 +44,7 @@ bool RawSaver::WriteOut(std::string& error) {
       return false;
     }
     done += static_cast<size_t>(n);
+    written.fetch_add(static_cast<uint64_t>(n));
   }
   return true;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -24,6 +25,8 @@ class RawSaver {
   // Writes the rest and closes; false with the reason if that failed.
   bool Stop(std::string& error);
   bool Active();
+  // Bytes written to the file since it was started.
+  uint64_t Written() const { return written.load(); }
 
  private:
   bool WriteOut(std::string& error);  // caller holds fileMutex
@@ -34,4 +37,5 @@ class RawSaver {
   std::vector<uint8_t> writing;  // taken out of the spool to be written
   std::mutex fileMutex;
   int fd = -1;
+  std::atomic<uint64_t> written{0};
 };

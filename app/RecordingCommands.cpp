@@ -13,14 +13,14 @@
 
 RecordingCommands::RecordingCommands(KXProtocol* protocol, QMainWindow* window, QMenu* fileMenu, StatusLine* status,
                                      QString* saveDir)
-    : QObject(window), protocol(protocol), window(window) {
+    : QObject(window), protocol(protocol), window(window), status(status) {
   saveRawAction = fileMenu->addAction(tr("保存原始数据…"));
   saveRawAction->setObjectName("actionSaveRaw");
   saveRawAction->setCheckable(true);
   saveRawAction->setEnabled(false);  // while connected
   connect(saveRawAction, &QAction::triggered, this, [this, saveDir](bool on) {
     if (!on) {
-      StopRawSaving();
+      this->status->SetNote(StopRawSaving());
       return;
     }
     const QString file =
@@ -28,9 +28,16 @@ RecordingCommands::RecordingCommands(KXProtocol* protocol, QMainWindow* window, 
     std::string error;
     if (file.isEmpty() || !rawSaver.Start(*this->protocol, file.toStdString(), error)) {
       saveRawAction->setChecked(false);
-      if (!file.isEmpty()) QMessageBox::critical(this->window, tr("错误"), tr("打开保存文件失败！"));
+      if (file.isEmpty()) return;
+      this->status->SetNote(tr("无法打开 %1：%2").arg(file, QString::fromStdString(error)));
+      QMessageBox::critical(this->window, tr("错误"), tr("打开保存文件失败！"));
       return;
     }
+    rawName = QFileInfo(file).fileName();
+    this->status->SetNote(QString());
+    this->status->SetRecording(StatusLine::Recording::Raw, [this] {
+      return tr("正在保存原始数据 %1 · %2 字节").arg(rawName).arg(rawSaver.Written());
+    });
     *saveDir = QFileInfo(file).absolutePath();
     emit settingsChanged();
   });
@@ -52,9 +59,9 @@ RecordingCommands::RecordingCommands(KXProtocol* protocol, QMainWindow* window, 
 
 void RecordingCommands::LinkOpened() { saveRawAction->setEnabled(true); }
 
-void RecordingCommands::LinkClosed() {
-  StopRawSaving();
+QString RecordingCommands::LinkClosed() {
   saveRawAction->setEnabled(false);
+  return StopRawSaving();
 }
 
 void RecordingCommands::CloseReplay() { replay->Close(); }
@@ -65,8 +72,10 @@ void RecordingCommands::FlushRaw() {
   qWarning("lds-tool: writing the raw data failed: %s", error.c_str());
   QMetaObject::invokeMethod(
       this,
-      [this] {
+      [this, error] {
         saveRawAction->setChecked(false);
+        status->SetRecording(StatusLine::Recording::Raw, nullptr);
+        status->SetNote(tr("写入 %1 失败：%2").arg(rawName, QString::fromStdString(error)));
         QMessageBox::critical(window, tr("错误"), tr("写入保存文件失败！"));
       },
       Qt::QueuedConnection);
@@ -77,9 +86,13 @@ void RecordingCommands::FinishRaw() {
   if (!rawSaver.Stop(error)) qWarning("lds-tool: writing the raw data failed: %s", error.c_str());
 }
 
-void RecordingCommands::StopRawSaving() {
+QString RecordingCommands::StopRawSaving() {
+  const bool wasSaving = rawSaver.Active();
   std::string error;
   const bool ok = rawSaver.Stop(error);
   saveRawAction->setChecked(false);
+  status->SetRecording(StatusLine::Recording::Raw, nullptr);
   if (!ok) QMessageBox::critical(window, tr("错误"), tr("写入保存文件失败！"));
+  if (!ok) return tr("写入 %1 失败：%2").arg(rawName, QString::fromStdString(error));
+  return wasSaving ? tr("已保存原始数据 %1 · %2 字节").arg(rawName).arg(rawSaver.Written()) : QString();
 }

@@ -22,9 +22,10 @@ class RecordingCommands : public QObject {
   RecordingCommands(KXProtocol* protocol, QMainWindow* window, QMenu* fileMenu, StatusLine* status, QString* saveDir);
 
   // The live link opened or closed: raw saving is offered only while it is
-  // open, and ends with it.
+  // open, and ends with it. Returns the status line's note on a raw file it
+  // ended, or nothing.
   void LinkOpened();
-  void LinkClosed();
+  QString LinkClosed();
   // Ends a replay, for the live link to take over.
   void CloseReplay();
 
@@ -43,10 +44,13 @@ class RecordingCommands : public QObject {
   void settingsChanged();
 
  private:
-  void StopRawSaving();
+  // Returns the note on what was kept, or nothing when no file was open.
+  QString StopRawSaving();
 
   KXProtocol* protocol;
   QMainWindow* window;
+  StatusLine* status;
+  QString rawName;  // the file's name, for the status line
   RawSaver rawSaver;
   QAction* saveRawAction = nullptr;
   ReplayController* replay = nullptr;

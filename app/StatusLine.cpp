@@ -14,20 +14,37 @@ StatusLine::StatusLine(KXProtocol* protocol, QStatusBar* bar, DiagnosisDock* doc
 
 void StatusLine::LinkStarted() {
   linkHealth.Start(protocol->GetLinkStats(), MonotonicMs());
-  timer.start();
+  linkLine.clear();  // the last link's figures are not this one's
+  Retime();
 }
 
 void StatusLine::LinkEnded() {
-  if (!held) timer.stop();
   linkHealth.Stop();
+  Retime();
   Show();
 }
 
 void StatusLine::SetHeld(bool on) {
   held = on;
-  if (held) timer.start();
-  if (!held && !linkHealth.Active()) timer.stop();
+  Retime();
   Show();
+}
+
+void StatusLine::SetNote(const QString& text) {
+  note = text;
+  Show();
+}
+
+void StatusLine::SetRecording(Recording which, std::function<QString()> part) {
+  recordings[static_cast<int>(which)] = std::move(part);
+  Retime();
+  Show();
+}
+
+void StatusLine::Retime() {
+  const bool ticking = linkHealth.Active() || held || recordings[0] || recordings[1];
+  if (ticking && !timer.isActive()) timer.start();
+  if (!ticking) timer.stop();
 }
 
 void StatusLine::Update() {
@@ -41,7 +58,10 @@ void StatusLine::Update() {
 }
 
 void StatusLine::Show() {
-  QStringList parts;
+  // The link's health and the hold stand last, where the eye finds them each second.
+  QStringList parts{note};
+  for (const auto& part : recordings)
+    if (part) parts << part();
   if (linkHealth.Active()) parts << linkLine;
   if (held) parts << tr("画面已暂停");
   parts.removeAll(QString());

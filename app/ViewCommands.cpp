@@ -41,7 +41,11 @@ ViewCommands::ViewCommands(QMainWindow* window, QMenu* viewMenu, QMenu* fileMenu
   });
   QAction* saveFrame = fileMenu->addAction(tr("保存当前帧…"));
   saveFrame->setObjectName("actionSaveFrame");
-  connect(saveFrame, &QAction::triggered, this, [=] { FrameExport::SaveShown(window, *view, saveDir); });
+  connect(saveFrame, &QAction::triggered, this, [=] {
+    QString note;
+    FrameExport::SaveShown(window, *view, saveDir, &note);
+    if (!note.isEmpty()) status->SetNote(note);
+  });
   for (QAction* a : {trails, saveFrame}) connect(a, &QAction::triggered, this, &ViewCommands::settingsChanged);
 
   viewMenu->addSeparator();

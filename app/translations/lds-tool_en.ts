@@ -66,6 +66,14 @@
         <source>写入保存文件失败！</source>
         <translation>Writing to the save file failed!</translation>
     </message>
+    <message>
+        <source>写入 %1 失败：%2</source>
+        <translation>Writing %1 failed: %2</translation>
+    </message>
+    <message>
+        <source>已保存当前帧 %1</source>
+        <translation>Saved the frame shown as %1</translation>
+    </message>
 </context>
 <context>
     <name>Language</name>
@@ -76,6 +84,13 @@
     <message>
         <source>无法保存语言选择：%1</source>
         <translation>Could not save the language choice: %1</translation>
+    </message>
+</context>
+<context>
+    <name>LinkControl</name>
+    <message>
+        <source>原因不明</source>
+        <translation>reason unknown</translation>
     </message>
 </context>
 <context>
@@ -320,6 +335,66 @@
         <source>诊断</source>
         <translation>Diagnosis</translation>
     </message>
+    <message>
+        <source>写入 %1 失败：%2 · 已写入 %3 行</source>
+        <translation>Writing %1 failed: %2 · %3 rows written</translation>
+    </message>
+    <message>
+        <source>已断开 %1</source>
+        <translation>Disconnected from %1</translation>
+    </message>
+    <message>
+        <source>正在连接 %1…</source>
+        <translation>Connecting to %1…</translation>
+    </message>
+    <message>
+        <source>连接 %1 失败：%2</source>
+        <translation>Connecting to %1 failed: %2</translation>
+    </message>
+    <message>
+        <source>与 %1 的连接已断开：%2</source>
+        <translation>The link to %1 was lost: %2</translation>
+    </message>
+    <message>
+        <source>正在连接 %1，请等连接完成。</source>
+        <translation>Connecting to %1: wait until it has connected or failed.</translation>
+    </message>
+    <message>
+        <source>恢复默认设置</source>
+        <translation>Restore default settings</translation>
+    </message>
+    <message>
+        <source>把语言以外的所有设置恢复为首次启动时的状态？</source>
+        <translation>Put every setting but the language back to its first-start state?</translation>
+    </message>
+    <message>
+        <source>已连接的端口和波特率保持不变。</source>
+        <translation>The port and baud rate of the open connection stay as they are.</translation>
+    </message>
+    <message>
+        <source>已恢复默认设置</source>
+        <translation>Default settings restored</translation>
+    </message>
+    <message>
+        <source>追加到 %1 · %2 行</source>
+        <translation>appending to %1 · %2 rows</translation>
+    </message>
+    <message>
+        <source>正在保存 %1 · %2 行</source>
+        <translation>saving %1 · %2 rows</translation>
+    </message>
+    <message>
+        <source>无法打开 %1：%2</source>
+        <translation>Cannot open %1: %2</translation>
+    </message>
+    <message>
+        <source>写入 %1 失败：%2</source>
+        <translation>Writing %1 failed: %2</translation>
+    </message>
+    <message>
+        <source>已保存 %1 · %2 行</source>
+        <translation>Saved %1 · %2 rows</translation>
+    </message>
 </context>
 <context>
     <name>QObject</name>
@@ -357,6 +432,22 @@
     <message>
         <source>写入保存文件失败！</source>
         <translation>Writing to the save file failed!</translation>
+    </message>
+    <message>
+        <source>无法打开 %1：%2</source>
+        <translation>Cannot open %1: %2</translation>
+    </message>
+    <message>
+        <source>正在保存原始数据 %1 · %2 字节</source>
+        <translation>saving raw data %1 · %2 bytes</translation>
+    </message>
+    <message>
+        <source>写入 %1 失败：%2</source>
+        <translation>Writing %1 failed: %2</translation>
+    </message>
+    <message>
+        <source>已保存原始数据 %1 · %2 字节</source>
+        <translation>Saved raw data %1 · %2 bytes</translation>
     </message>
 </context>
 <context>

@@ -42,7 +42,7 @@ class ModalAnswerer {
       auto* box = qobject_cast<QMessageBox*>(w);
       ASSERT_NE(box, nullptr) << w->metaObject()->className();
       *seen = box->windowTitle() + "|" + box->text();
-      QAbstractButton* yes = box->button(QMessageBox::Yes);  // the overwrite question
+      QAbstractButton* yes = box->button(QMessageBox::Yes);  // a question
       (yes ? yes : box->button(QMessageBox::Ok))->click();
     });
   }

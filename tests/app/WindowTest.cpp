@@ -1,7 +1,10 @@
 // The window without a sensor: its texts and start-up state in one table, its
 // commands bound by name, its dialogs and their failures; and the program's
 // command line.
+#include <arpa/inet.h>
 #include <pcl/io/pcd_io.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <QComboBox>
 #include <QDialogButtonBox>
@@ -142,9 +145,52 @@ TEST_F(WindowTest, SpaceHoldsFromTheStart) {
   EXPECT_EQ(Find<QAction>(window, "actionHold")->text() + window.statusBar()->currentMessage(), "继续画面已暂停");
 }
 
+// Connecting runs beside the event loop: the window says it is connecting and
+// keeps its controls still meanwhile; a failure gives the usual box with the
+// reason beside it, and the status line keeps it. A malformed address is
+// refused at once. The full-backlog listener holds a network connect until
+// its timeout.
+TEST_F(WindowTest, ConnectingLeavesTheWindowFreeAndAFailureSaysWhy) {
+  const int listener = socket(AF_INET, SOCK_STREAM, 0), filler = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in at{};
+  at.sin_family = AF_INET;
+  at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof at;
+  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&at), size) | listen(listener, 0) |
+                getsockname(listener, reinterpret_cast<sockaddr*>(&at), &size) |
+                ::connect(filler, reinterpret_cast<sockaddr*>(&at), size),
+            0);
+  const QString busy = "tcp://127.0.0.1:" + QString::number(ntohs(at.sin_port));
+  auto* button = Find<QPushButton>(window, "connectButton");
+  auto* port = Find<QComboBox>(window, "serialPortBox");
+  const struct {
+    QString address, reason;
+    bool atOnce;
+  } rows[] = {{"/dev/no-such-lds-port", "No such file or directory", false},
+              {busy, "", false},  // any reason, as long as one is given
+              {"tcp://127.0.0.1", "no port after the host in", true}};
+  for (const auto& [address, reason, atOnce] : rows) {
+    QString seen;
+    answer.Then([&seen](QWidget* w) {
+      auto* box = qobject_cast<QMessageBox*>(w);
+      seen = box->windowTitle() + "|" + box->text() + "|" + box->informativeText();
+      box->accept();
+    });
+    port->setEditText(address);
+    button->click();
+    if (!atOnce) {
+      EXPECT_EQ(window.statusBar()->currentMessage(), "正在连接 " + address + "…");
+      EXPECT_FALSE(button->isEnabled() || port->isEnabled());
+    }
+    EXPECT_TRUE(WaitFor([&] { return answer.Done() && !seen.isEmpty(); }, 10000)) << address.toStdString();
+    EXPECT_TRUE(seen.startsWith("错误|连接设备失败！|" + reason) && !seen.endsWith("|")) << seen.toStdString();
+    EXPECT_TRUE(window.statusBar()->currentMessage().startsWith("连接 " + address + " 失败：" + reason));
+    EXPECT_TRUE(button->isEnabled() && port->isEnabled() && button->text() == "连接");
+  }
+  close(filler), close(listener);
+}
+
 TEST_F(WindowTest, CommandsWithoutADeviceOrFileFailAndSaySo) {
-  Find<QComboBox>(window, "serialPortBox")->setEditText("/dev/no-such-lds-port");
-  EXPECT_EQ(Click("connectButton"), "错误|连接设备失败！");
   EXPECT_EQ(Click("enableLidarButton"), "错误|启动失败！");
   EXPECT_EQ(Click("disableLidarButton"), "错误|停止失败！");
 
@@ -160,6 +206,8 @@ TEST_F(WindowTest, CommandsWithoutADeviceOrFileFailAndSaySo) {
   save->trigger();
   EXPECT_EQ(seen, "错误|打开保存文件失败！");
   EXPECT_EQ(save->text(), "保存.csv");
+  EXPECT_EQ(window.statusBar()->currentMessage(),
+            "无法打开 " + tmp.path() + "/a/b/scan.csv：No such file or directory");
 }
 
 // 保存当前帧 on a held view: the PCD holds the held revolution's filled slots, the
@@ -261,7 +309,15 @@ TEST(SettingsTest, KeptBetweenStartsCheckedFieldByFieldAndRestored) {
   EXPECT_EQ(Shown(again), "001111010 0 1 1 1 1 87.5 250 2000 12 -12.25 6 -1 8 460800 csv");
   EXPECT_EQ(Find<QComboBox>(again, "serialPortBox")->currentText(), "/dev/ttyLDS");
 
+  // Restoring asks first; cancelled, it changes nothing.
+  const QString before = Shown(again);
+  answer.Then([](QWidget* w) { qobject_cast<QMessageBox*>(w)->button(QMessageBox::Cancel)->click(); });
   Find<QAction>(again, "actionRestoreDefaults")->trigger();
+  EXPECT_EQ(Shown(again), before);
+  QString question;
+  answer.ThenBox(&question);
+  Find<QAction>(again, "actionRestoreDefaults")->trigger();
+  EXPECT_EQ(question, "恢复默认设置|把语言以外的所有设置恢复为首次启动时的状态？");
   EXPECT_EQ(Shown(again), first);
   EXPECT_EQ(Shown(*std::make_unique<MainWindow>()), first);  // saved at once
 }
@@ -338,6 +394,7 @@ TEST(ProgramTest, CommandLineAndMissingDisplay) {
       {{"--baud", "12345", "--port", "/x"}, 2, "invalid baud rate '12345'"},
       {{"--port", "/x", "--port", "/y"}, 2, "--port given twice"},
       {{"--connect"}, 2, "--connect needs --port"},
+      {{"--port", "tcp://[::1]"}, 2, "invalid port 'tcp://[::1]': no port after the host"},
       // Qt's reason follows the summary.
       {{},
        1,

@@ -17,6 +17,7 @@
 #include <set>
 
 #include "app/ReplayController.h"
+#include "scan/FrameAssembler.h"
 #include "tests/app/WindowDriver.h"
 #include "viewer/SceneWidget.h"
 // Last: it brings Xlib's macros.
@@ -80,12 +81,11 @@ class SessionTest : public ::testing::Test {
     const int target = liveFrames + n;
     return WaitFor([&] { return liveFrames >= target; });
   }
-  void Record(const QString& file, bool exists = false) {
-    answer.ThenSave(file);
-    QString question;
-    if (exists) answer.ThenBox(&question);
+  void Record(const QString& file) {
+    answer.ThenSave(file);  // no question: rows are appended to a file that exists
     Find<QAction>(*window, "actionSaveDataCSV")->trigger();
   }
+  QString Line() { return window->statusBar()->currentMessage(); }
 
   OwnSettings settings;
   QTemporaryDir tmp;
@@ -202,13 +202,15 @@ TEST_F(SessionTest, ConnectIdleStartRecordStopAndCloseWhileMeasuring) {
   int headers = 0, rows = 0;
   for (int pass = 1; pass <= 2; ++pass) {
     const qint64 before = QFileInfo(file).size();
-    Record(file, pass == 2);
+    Record(file);
     EXPECT_EQ(save->text(), "停止保存.csv");
     EXPECT_TRUE(WaitFor([&] { return QFileInfo(file).size() > before + 16 * 1024; }));
+    EXPECT_TRUE(Line().startsWith(pass == 1 ? "正在保存 session.csv · " : "追加到 session.csv · "));
     save->trigger();
     const int now = CountRows(file, &headers);
     EXPECT_GT(now, rows + 500);
     EXPECT_EQ(headers, pass);
+    EXPECT_TRUE(Line().startsWith(QString("已保存 session.csv · %1 行 · ").arg(now - rows))) << Line().toStdString();
     rows = now;
   }
 
@@ -232,10 +234,10 @@ TEST_F(SessionTest, WriteErrorsEndTheRecordingAndSaySo) {
   QAction* save = Find<QAction>(*window, "actionSaveDataCSV");
   QString failed;
   answer.ThenSave("/dev/full");  // takes not even the header
-  answer.ThenBox(&failed);       // the overwrite question
   answer.ThenBox(&failed);
   save->trigger();
   EXPECT_EQ(failed, "错误|写入保存文件失败！");
+  EXPECT_TRUE(Line().startsWith("写入 /dev/full 失败：No space left on device")) << Line().toStdString();
 
   const QString full = tmp.path() + "/filling.csv";  // fills up while rows stream in
   rlimit old{}, small{};
@@ -255,6 +257,8 @@ TEST_F(SessionTest, WriteErrorsEndTheRecordingAndSaySo) {
   EXPECT_FALSE(window->IsSavingCsv());
   EXPECT_EQ(save->text(), "保存.csv");
   EXPECT_GT(QFileInfo(full).size(), 16 * 1024);  // rows before the failure are kept
+  EXPECT_TRUE(Line().contains(QRegularExpression("^写入 filling.csv 失败：File too large · 已写入 [1-9]\\d+ 行")))
+      << Line().toStdString();
 
   const QString after = tmp.path() + "/after.csv";
   Record(after);
@@ -272,6 +276,90 @@ TEST_F(SessionTest, WriteErrorsEndTheRecordingAndSaySo) {
 QByteArray Rows(const QString& file) {
   QFile f(file);
   return f.open(QIODevice::ReadOnly) ? f.readAll().replace("angle,dist,intensity\n", "") : QByteArray();
+}
+
+// The rows the window should write for the bytes the sensor sent, decoded and
+// filed as the worker does: a second, independent road to the same values.
+std::vector<KXScanPoint> RowsFor(const QByteArray& sent, const ScanSettings& settings) {
+  KXProtocol decoder;
+  decoder.SetQueueLimit(1u << 30);
+  ScanFilter filter;
+  FrameAssembler assembler(filter);
+  std::vector<KXScanPoint> rows;
+  for (int at = 0; at < sent.size(); at += 512) {
+    decoder.OnDataReceived(reinterpret_cast<const uint8_t*>(sent.constData()) + at,
+                           static_cast<uint32_t>(std::min(512, sent.size() - at)));
+    const std::vector<KXScanPoint> filed = assembler.Step(decoder.TakeScanPoints(), settings, true).csvRows;
+    rows.insert(rows.end(), filed.begin(), filed.end());
+  }
+  return rows;
+}
+
+// A sensor that goes away while connected and recording: within 2 s the window
+// says so and why, is ready to connect again, and both files end whole, the
+// CSV rows being the values the sensor sent. Restoring the defaults before
+// leaves the open link's port and baud rate alone.
+TEST_F(SessionTest, ALostSensorEndsTheLinkAndTheRecordingsKeepEveryRow) {
+  const QString capture = tmp.filePath("sent"), csvFile = tmp.filePath("lost.csv"), raw = tmp.filePath("lost.raw");
+  auto sim = std::make_unique<Sim>(QStringList{"--autostart", "--capture", capture});
+  window->UsePort(sim->path, 460800, true);
+  ASSERT_TRUE(WaitFor([&] { return Find<QPushButton>(*window, "connectButton")->text() == "断开"; }));
+  QString question;
+  answer.ThenBox(&question);
+  Find<QAction>(*window, "actionRestoreDefaults")->trigger();
+  EXPECT_TRUE(question.endsWith("？")) << question.toStdString();
+  EXPECT_EQ(Find<QComboBox>(*window, "serialPortBox")->currentText() + " " +
+                Find<QComboBox>(*window, "baudrateBox")->currentText(),
+            sim->path + " 460800");
+
+  Record(csvFile);
+  answer.ThenSave(raw);
+  Find<QAction>(*window, "actionSaveRaw")->trigger();
+  ASSERT_TRUE(WaitLiveFrames(20));
+  sim->proc.terminate();
+  ASSERT_TRUE(sim->proc.waitForFinished(5000));
+  QElapsedTimer lost;
+  lost.start();
+  EXPECT_TRUE(WaitFor([&] { return Find<QPushButton>(*window, "connectButton")->text() == "连接"; }, 2000));
+  EXPECT_LT(lost.elapsed(), 2000);
+  EXPECT_TRUE(Find<QComboBox>(*window, "serialPortBox")->isEnabled());
+  EXPECT_FALSE(window->IsSavingCsv() || Find<QAction>(*window, "actionSaveRaw")->isChecked());
+  const QRegularExpressionMatch m = QRegularExpression(
+                                        "^与 (.+) 的连接已断开：.+ · 已保存 lost.csv · (\\d+) 行 · "
+                                        "已保存原始数据 lost.raw · (\\d+) 字节$")
+                                        .match(Line());
+  ASSERT_TRUE(m.hasMatch()) << Line().toStdString();
+  EXPECT_EQ(m.captured(1), sim->path);
+
+  // Every row whole, as many as the line says, each the sensor's own values.
+  QFile sent(capture), rawFile(raw);
+  ASSERT_TRUE(sent.open(QIODevice::ReadOnly) && rawFile.open(QIODevice::ReadOnly));
+  const QByteArray bytes = sent.readAll(), rawBytes = rawFile.readAll();
+  EXPECT_EQ(rawBytes.size(), m.captured(3).toInt());
+  EXPECT_TRUE(rawBytes.size() > 10000 && bytes.contains(rawBytes));
+  const QList<QByteArray> lines = Rows(csvFile).split('\n');
+  ASSERT_EQ(lines.size() - 1, m.captured(2).toInt());
+  EXPECT_TRUE(lines.last().isEmpty());  // the last row ends with its line end
+  const std::vector<KXScanPoint> expected = RowsFor(bytes, window->CurrentSettings());
+  auto same = [](const QByteArray& line, const KXScanPoint& p) {
+    const QList<QByteArray> v = line.split(',');
+    return v.size() == 3 && std::abs(v[0].toDouble() - p.angle) < 1e-3 && v[1].toUInt() == p.distance &&
+           v[2].toUInt() == p.intensity;
+  };
+  size_t first = 0;
+  while (first < expected.size() && !(same(lines[0], expected[first]) && same(lines[1], expected[first + 1]))) ++first;
+  int differ = 0;
+  for (int i = 0; i + 1 < lines.size(); ++i)
+    differ += first + i >= expected.size() || !same(lines[i], expected[first + i]);
+  EXPECT_EQ(differ, 0) << "of " << lines.size() - 1 << " rows, from row " << first << " of " << expected.size();
+  EXPECT_GT(lines.size(), 5000);
+
+  // A new sensor connects, and the room is on the display.
+  sim = std::make_unique<Sim>(QStringList{"--autostart"});
+  Connect(sim->path);
+  ASSERT_TRUE(WaitLiveFrames(3));
+  QTest::qWait(200);
+  EXPECT_GT(CountPixels(SceneArea(ScreenPixels(view)), Coloured), 300);
 }
 
 // Raw bytes saved from a live session replay as the same rows, bad packets

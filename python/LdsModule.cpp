@@ -30,6 +30,7 @@ constexpr auto kSlice = std::chrono::milliseconds(50);
 // window's, in snake_case), its help, and how it is read and written.
 struct Field {
   const char* name;
+  const char* cppName;  // the member of lds::Settings, as Settings::Check names it
   const char* doc;
   py::object (*get)(const lds::Settings&);
   void (*set)(lds::Settings&, py::handle);
@@ -55,15 +56,15 @@ int Whole(const char* name, py::handle v) {
   return static_cast<int>(n);
 }
 
-#define LDS_BOOL(py_name, member, help)                                                      \
-  Field {                                                                                    \
-    py_name, help, [](const lds::Settings& s) -> py::object { return py::bool_(s.member); }, \
-        [](lds::Settings& s, py::handle v) { s.member = Bool(py_name, v); }                  \
+#define LDS_BOOL(py_name, member, help)                                                               \
+  Field {                                                                                             \
+    py_name, #member, help, [](const lds::Settings& s) -> py::object { return py::bool_(s.member); }, \
+        [](lds::Settings& s, py::handle v) { s.member = Bool(py_name, v); }                           \
   }
-#define LDS_NUMBER(py_name, member, type, convert, help)                                          \
-  Field {                                                                                         \
-    py_name, help, [](const lds::Settings& s) -> py::object { return py::cast(s.member); },       \
-        [](lds::Settings& s, py::handle v) { s.member = static_cast<type>(convert(py_name, v)); } \
+#define LDS_NUMBER(py_name, member, type, convert, help)                                             \
+  Field {                                                                                            \
+    py_name, #member, help, [](const lds::Settings& s) -> py::object { return py::cast(s.member); }, \
+        [](lds::Settings& s, py::handle v) { s.member = static_cast<type>(convert(py_name, v)); }    \
   }
 
 const std::vector<Field>& Fields() {
@@ -83,7 +84,7 @@ const std::vector<Field>& Fields() {
       LDS_NUMBER("edge_margin", edgeMargin, float, Number, "Edge filter: degrees added to the cut, 0 to 22 (1.5)."),
       LDS_NUMBER("angle_offset", angleOffset, float, Number,
                  "Degrees added to every angle as it is decoded, -360 to 360 (0)."),
-      Field{"rotation", "'counterclockwise' (default) or 'clockwise': which way y points in xy().",
+      Field{"rotation", "rotation", "'counterclockwise' (default) or 'clockwise': which way y points in xy().",
             [](const lds::Settings& s) -> py::object {
               return py::str(s.rotation == lds::Rotation::Clockwise ? "clockwise" : "counterclockwise");
             },
@@ -97,9 +98,15 @@ const std::vector<Field>& Fields() {
   return fields;
 }
 
+// Settings::Check's complaint, in Python's names.
 void CheckOrRaise(const lds::Settings& s) {
-  const std::string problem = s.Check();
-  if (!problem.empty()) Raise(PyExc_ValueError, problem);
+  std::string problem = s.Check();
+  if (problem.empty()) return;
+  for (const Field& f : Fields()) {
+    const std::string cpp = std::string(f.cppName) + " ";
+    if (problem.rfind(cpp, 0) == 0) problem = f.name + problem.substr(cpp.size() - 1);
+  }
+  Raise(PyExc_ValueError, problem);
 }
 
 lds::Settings SettingsFrom(const py::kwargs& kwargs) {

@@ -97,11 +97,14 @@ except KeyboardInterrupt:
 
 def test_ctrl_c_ends_the_loop_stops_the_sensor_and_closes_the_port(sim, tmp_path):
     port, proc = sim()
-    child = subprocess.Popen([sys.executable, "-c", CHILD, port], stdout=subprocess.PIPE, text=True)
-    assert child.stdout.readline() == "revolution 1\n"
-    child.send_signal(signal.SIGINT)
-    sent = time.monotonic()
-    out, _ = child.communicate(timeout=5)
+    with subprocess.Popen([sys.executable, "-c", CHILD, port], stdout=subprocess.PIPE, text=True) as child:
+        try:
+            assert child.stdout.readline() == "revolution 1\n"
+            child.send_signal(signal.SIGINT)
+            sent = time.monotonic()
+            out, _ = child.communicate(timeout=5)
+        finally:
+            child.kill()
     assert time.monotonic() - sent < 1.0  # a generous bound: bench/python/measure.py measures it
     assert out.splitlines()[-1] == "interrupted False []" and child.returncode == 0
     assert counters(proc, tmp_path / "sim.stats")["acks"] == 2

@@ -2,6 +2,7 @@
 
 #include <pthread.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <csignal>
 #include <deque>
@@ -60,7 +61,7 @@ class __attribute__((visibility("hidden"))) Sensor::Impl {
   // thread's look at whether the port still works.
   std::mutex linkMutex;
   std::string port;
-  bool open = false;
+  std::atomic<bool> open{false};  // written under linkMutex
   bool started = false;
 
   std::mutex settingsMutex;
@@ -98,15 +99,9 @@ void Sensor::Impl::Read() {
       if (settingsChanged) builder.SetSettings(settings);
       settingsChanged = false;
     }
-    std::vector<KXScanPoint> points = protocol.TakeScanPoints();
-    float rpm = 0.0f;
-    uint16_t stamp = 0;
-    protocol.GetSpeedAndTimestamp(&rpm, &stamp);
-    done.clear();
-    builder.Add(std::move(points), rpm, stamp, ToLinkStats(protocol.GetLinkStats()), done);
-
-    // A command in progress may close and reopen the port: judge it only
-    // when none is.
+    // A failed port decodes nothing more: judged before the points are
+    // taken, so that the last ones still reach their revolution. A command
+    // in progress may close and reopen the port: judge it only when none is.
     bool failed = false;
     std::string reason;
     if (linkMutex.try_lock()) {
@@ -114,6 +109,12 @@ void Sensor::Impl::Read() {
       if (failed) reason = protocol.LastError();
       linkMutex.unlock();
     }
+    std::vector<KXScanPoint> points = protocol.TakeScanPoints();
+    float rpm = 0.0f;
+    uint16_t stamp = 0;
+    protocol.GetSpeedAndTimestamp(&rpm, &stamp);
+    done.clear();
+    builder.Add(std::move(points), rpm, stamp, ToLinkStats(protocol.GetLinkStats()), done);
 
     std::unique_lock<std::mutex> lock(mutex);
     for (Revolution& r : done) {
@@ -191,10 +192,7 @@ void Sensor::Close() {
   impl->arrived.notify_all();
 }
 
-bool Sensor::IsOpen() const {
-  std::lock_guard<std::mutex> link(impl->linkMutex);
-  return impl->open;
-}
+bool Sensor::IsOpen() const { return impl->open; }
 
 void Sensor::Start() { impl->Command(&KXProtocol::EnableLidar, "start", true); }
 

@@ -41,7 +41,7 @@ def start_sim(*args):
 def marker_parity(rev):
     """0 when the marker at 140 to 160 degrees stands at 1 m, 1 at 2 m."""
     near = (rev.angle > 142) & (rev.angle < 158) & (rev.distance > 0)
-    return 0 if np.median(rev.distance[near]) < 1500 else 1
+    return -1 if not near.any() else 0 if np.median(rev.distance[near]) < 1500 else 1
 
 
 # 1 and 2: the loop at the line's full rate.
@@ -63,21 +63,23 @@ sim.terminate()
 sim.wait(5)
 sent = dict(line.split("=") for line in open(stats).read().split())
 
-logged = {}
+logged = []  # (ns, simulator's revolution), in order
 for line in open(marker):
     number, ns = line.split()
-    logged[int(number)] = int(ns)
-# The simulator's number of our first revolution: the latest one logged
-# before it was yielded with the same marker.
-first_ns, first_parity = yielded[0][1], yielded[0][2]
-base = max(n for n, ns in logged.items() if ns <= first_ns and n % 2 == first_parity)
-latencies, mismatched = [], 0
-for number, ns, parity, _ in yielded:
-    sim_number = base + number - yielded[0][0]
-    if sim_number % 2 != parity or sim_number not in logged:
-        mismatched += 1
-        continue
-    latencies.append((ns - logged[sim_number]) / 1e6)
+    logged.append((int(ns), int(number)))
+# Each revolution pairs with the latest one the simulator logged before it
+# was yielded with the same marker (a loaded simulator may skip packets, so
+# the two counts need not keep one offset). The first two, yielded while the
+# module warms up (NumPy's first arrays), are left out.
+latencies, unpaired, at = [], 0, 0
+for _, ns, parity, _ in yielded[2:]:
+    while at < len(logged) and logged[at][0] <= ns:
+        at += 1
+    before = [t for t, n in logged[max(0, at - 2):at] if n % 2 == parity]
+    if before:
+        latencies.append((ns - before[-1]) / 1e6)
+    else:
+        unpaired += 1
 
 numbers = [n for n, *_ in yielded]
 gaps = sum(b - a - 1 for a, b in zip(numbers, numbers[1:]))
@@ -95,7 +97,7 @@ print(f"  points in the yielded revolutions: {in_revolutions} ({in_revolutions /
 # A missing number is a whole revolution dropped because the loop fell behind.
 print(f"  points lost: {line_lost + link.dropped_points + round(gaps * in_revolutions / len(yielded))}")
 q = np.percentile(latencies, [50, 99])
-print(f"  latency from the simulator's last packet to the yield ({len(latencies)} revolutions, {mismatched} unpaired): "
+print(f"  latency from the simulator's last packet to the yield ({len(latencies)} revolutions, {unpaired} unpaired): "
       f"median {q[0]:.2f} ms, p99 {q[1]:.2f} ms, max {max(latencies):.2f} ms")
 
 # 3: Ctrl-C.
@@ -112,8 +114,11 @@ with lds.Sensor(sys.argv[1]) as sensor:
 port, sim = start_sim()
 delays = []
 for _ in range(20):
+    # Started in the background, this script ignores SIGINT and its children
+    # would inherit that: they get Ctrl-C's default back.
     child = subprocess.Popen([sys.executable, "-c", CHILD, port], stdout=subprocess.PIPE, text=True,
-                             env=dict(os.environ, PYTHONPATH=os.path.join(build, "python")))
+                             env=dict(os.environ, PYTHONPATH=os.path.join(build, "python")),
+                             preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_DFL))
     child.stdout.readline()
     time.sleep(0.037 * len(delays) % 0.1)  # at different points of the 50 ms slices
     sent_ns = time.monotonic_ns()

@@ -97,7 +97,9 @@ except KeyboardInterrupt:
 
 def test_ctrl_c_ends_the_loop_stops_the_sensor_and_closes_the_port(sim, tmp_path):
     port, proc = sim()
-    with subprocess.Popen([sys.executable, "-c", CHILD, port], stdout=subprocess.PIPE, text=True) as child:
+    # A test run in the background ignores SIGINT: the child gets Ctrl-C's default back.
+    with subprocess.Popen([sys.executable, "-c", CHILD, port], stdout=subprocess.PIPE, text=True,
+                          preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_DFL)) as child:
         try:
             assert child.stdout.readline() == "revolution 1\n"
             child.send_signal(signal.SIGINT)

@@ -47,20 +47,26 @@ def rows(revolutions):
 
 
 def test_revolutions_are_the_rows_lds_record_writes(sim, tmp_path):
-    port, _ = sim()
-    settings = dict(algo_filter=True, dist_correct=True, angle_offset=12.5)
-    subprocess.run([RECORD, "--port", port, "--revolutions", "3", "--csv", tmp_path / "a.csv", "--raw",
-                    tmp_path / "a.raw", "--algo-filter", "--dist-correct", "--angle-offset", "12.5"],
-                   check=True, capture_output=True, timeout=30)
+    # One byte stream, captured once and replayed, so that every reader sees
+    # the same bytes from the first on.
+    _, capture = sim("--autostart", "--capture", str(tmp_path / "run.raw"), name="capture")
+    time.sleep(0.65)
+    capture.terminate()
+    capture.wait(5)
+    replay, _ = sim("--replay", str(tmp_path / "run.raw"), "--wait-start", name="replay")
+    subprocess.run([RECORD, "--port", replay, "--revolutions", "3", "--csv", tmp_path / "a.csv", "--algo-filter",
+                    "--dist-correct", "--angle-offset", "12.5"], check=True, capture_output=True, timeout=30)
     csv = (tmp_path / "a.csv").read_text().splitlines()[1:]
     assert len(csv) > 3 * 400
+    settings = dict(algo_filter=True, dist_correct=True, angle_offset=12.5)
 
-    # The recording read back: its three turns, row for row, at 600 r/min and
-    # about 100 ms apart, each with the frame the window draws.
-    recording = list(lds.read_raw(str(tmp_path / "a.raw"), **settings))
-    assert [r.number for r in recording] == [1, 2, 3]
-    assert rows(recording) == csv
-    assert [r.speed_rpm for r in recording] == [600.0] * 3
+    # The recording read back: the recorder's three turns row for row, then
+    # the rest, at 600 r/min and about 100 ms apart, each with the frame the
+    # window draws.
+    recording = list(lds.read_raw(str(tmp_path / "run.raw"), **settings))
+    assert [r.number for r in recording] == list(range(1, len(recording) + 1)) and len(recording) >= 4
+    assert rows(recording[:3]) == csv
+    assert all(r.speed_rpm == 600.0 for r in recording)
     assert all(95 <= step <= 105 for step in np.diff([r.timestamp_ms for r in recording]))
     for r in recording:
         # Each slot holds the turn's last point there; only the first slots
@@ -69,16 +75,19 @@ def test_revolutions_are_the_rows_lds_record_writes(sim, tmp_path):
         expected[np.floor(r.angle / 0.6 + 0.5).astype(int) % 600] = r.distance
         assert len(r.frame) == 600 and (r.frame.distance[30:] == expected[30:]).all()
 
-    # The same bytes from a live sensor give the same rows, and the start and
-    # stop commands are acknowledged.
-    replay, proc = sim("--replay", str(tmp_path / "a.raw"), "--wait-start", name="replay")
-    with lds.Sensor(replay, **settings) as sensor:
+    # The same bytes from a live sensor: the same revolutions, and the start
+    # and stop commands acknowledged.
+    live_port, live_sim = sim("--replay", str(tmp_path / "run.raw"), "--wait-start", name="live")
+    live = []
+    with lds.Sensor(live_port, **settings) as sensor:
         sensor.start()
-        live = list(sensor.revolutions(count=3, timeout=5.0))
+        with pytest.raises(TimeoutError):  # once the stream has been played
+            for rev in sensor.revolutions(timeout=1.0):
+                live.append(rev)
         sensor.stop()
         assert sensor.link_stats.acks == 2 and sensor.link_stats.crc_errors == 0
-    assert rows(live) == csv
-    assert counters(proc, tmp_path / "replay.stats")["acks"] == 2
+    assert rows(live) == rows(recording)
+    assert counters(live_sim, tmp_path / "live.stats")["acks"] == 2
 
 
 CHILD = r"""

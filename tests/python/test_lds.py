@@ -33,6 +33,17 @@ def sim(tmp_path):
         proc.wait(5)
 
 
+@pytest.fixture
+def stream(sim, tmp_path):
+    """About six revolutions of lds-sim's room, captured once: every reader
+    of its replay sees the same bytes from the first on."""
+    _, capture = sim("--autostart", "--capture", str(tmp_path / "run.raw"), name="capture")
+    time.sleep(0.65)
+    capture.terminate()
+    capture.wait(5)
+    return str(tmp_path / "run.raw")
+
+
 def counters(proc, path):
     """Ends the simulator and returns the counters it wrote at exit."""
     proc.terminate()
@@ -46,14 +57,8 @@ def rows(revolutions):
             for a, d, i in zip(r.angle.tolist(), r.distance.tolist(), r.intensity.tolist())]
 
 
-def test_revolutions_are_the_rows_lds_record_writes(sim, tmp_path):
-    # One byte stream, captured once and replayed, so that every reader sees
-    # the same bytes from the first on.
-    _, capture = sim("--autostart", "--capture", str(tmp_path / "run.raw"), name="capture")
-    time.sleep(0.65)
-    capture.terminate()
-    capture.wait(5)
-    replay, _ = sim("--replay", str(tmp_path / "run.raw"), "--wait-start", name="replay")
+def test_revolutions_are_the_rows_lds_record_writes(sim, stream, tmp_path):
+    replay, _ = sim("--replay", stream, "--wait-start", name="replay")
     subprocess.run([RECORD, "--port", replay, "--revolutions", "3", "--csv", tmp_path / "a.csv", "--algo-filter",
                     "--dist-correct", "--angle-offset", "12.5"], check=True, capture_output=True, timeout=30)
     csv = (tmp_path / "a.csv").read_text().splitlines()[1:]
@@ -63,7 +68,7 @@ def test_revolutions_are_the_rows_lds_record_writes(sim, tmp_path):
     # The recording read back: the recorder's three turns row for row, then
     # the rest, at 600 r/min and about 100 ms apart, each with the frame the
     # window draws.
-    recording = list(lds.read_raw(str(tmp_path / "run.raw"), **settings))
+    recording = list(lds.read_raw(stream, **settings))
     assert [r.number for r in recording] == list(range(1, len(recording) + 1)) and len(recording) >= 4
     assert rows(recording[:3]) == csv
     assert all(r.speed_rpm == 600.0 for r in recording)
@@ -77,7 +82,7 @@ def test_revolutions_are_the_rows_lds_record_writes(sim, tmp_path):
 
     # The same bytes from a live sensor: the same revolutions, and the start
     # and stop commands acknowledged.
-    live_port, live_sim = sim("--replay", str(tmp_path / "run.raw"), "--wait-start", name="live")
+    live_port, live_sim = sim("--replay", stream, "--wait-start", name="live")
     live = []
     with lds.Sensor(live_port, **settings) as sensor:
         sensor.start()
@@ -104,13 +109,16 @@ except KeyboardInterrupt:
 """
 
 
-def test_ctrl_c_ends_the_loop_stops_the_sensor_and_closes_the_port(sim, tmp_path):
-    port, proc = sim()
+def test_ctrl_c_ends_the_loop_stops_the_sensor_and_closes_the_port(sim, stream, tmp_path):
+    # Ctrl-C once the stream has been played, while the loop waits for a
+    # revolution that does not come.
+    port, proc = sim("--replay", stream, "--wait-start")
     # A test run in the background ignores SIGINT: the child gets Ctrl-C's default back.
     with subprocess.Popen([sys.executable, "-c", CHILD, port], stdout=subprocess.PIPE, text=True,
                           preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_DFL)) as child:
         try:
             assert child.stdout.readline() == "revolution 1\n"
+            time.sleep(1.0)
             child.send_signal(signal.SIGINT)
             sent = time.monotonic()
             out, _ = child.communicate(timeout=5)

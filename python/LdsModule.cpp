@@ -69,22 +69,25 @@ int Whole(const char* name, py::handle v) {
 
 const std::vector<Field>& Fields() {
   static const std::vector<Field> fields = {
-      LDS_BOOL("angle_calib", angleCalib, "Angle calibration (default True)."),
-      LDS_BOOL("algo_filter", algoFilter, "Per-point spike and smoothing filter; rejected points are dropped."),
-      LDS_BOOL("dist_correct", distCorrect, "Distance correction."),
+      LDS_BOOL("angle_calib", angleCalib, "Angle calibration (True)."),
+      LDS_BOOL("algo_filter", algoFilter,
+               "Per-point spike and smoothing filter; the points it rejects are dropped (False)."),
+      LDS_BOOL("dist_correct", distCorrect, "Distance correction (False)."),
       LDS_BOOL("water_filter", waterFilter,
                "Water-noise filter on each frame: clears a point between min_range and max_range (mm) with an "
-               "intensity below intensity_thr where the distance steps around it spread by more than diff_thr (mm)."),
+               "intensity below intensity_thr where the distance steps around it spread by more than diff_thr (mm) "
+               "(False)."),
       LDS_NUMBER("diff_thr", diffThr, double, Number, "Water-noise filter: largest spread, mm, 0 to 10000 (120)."),
       LDS_NUMBER("min_range", minRange, int, Whole, "Water-noise filter: lower distance, mm, 0 to 10000 (300)."),
       LDS_NUMBER("max_range", maxRange, int, Whole, "Water-noise filter: upper distance, mm, 0 to 10000 (1500)."),
       LDS_NUMBER("intensity_thr", intensityThr, int, Whole,
                  "Water-noise filter: intensity that protects a point, 0 to 10000 (40)."),
-      LDS_BOOL("edge_filter", edgeFilter, "Edge filter: clears the points near the edges of the 60-degree sectors."),
+      LDS_BOOL("edge_filter", edgeFilter,
+               "Edge filter: clears the points near the edges of the 60-degree sectors (False)."),
       LDS_NUMBER("edge_margin", edgeMargin, float, Number, "Edge filter: degrees added to the cut, 0 to 22 (1.5)."),
       LDS_NUMBER("angle_offset", angleOffset, float, Number,
                  "Degrees added to every angle as it is decoded, -360 to 360 (0)."),
-      Field{"rotation", "rotation", "'counterclockwise' (default) or 'clockwise': which way y points in xy().",
+      Field{"rotation", "rotation", "'counterclockwise' (the default) or 'clockwise': which way y points in xy().",
             [](const lds::Settings& s) -> py::object {
               return py::str(s.rotation == lds::Rotation::Clockwise ? "clockwise" : "counterclockwise");
             },
@@ -369,9 +372,11 @@ signals every 50 ms, so Ctrl-C raises KeyboardInterrupt at once.)")
       .def_readonly("baud", &Sensor::baud, "The baud rate as given.")
       .def_property_readonly(
           "link_stats", [](Sensor& s) { return s.sensor.GetLinkStats(); }, "The link counters now (a LinkStats).")
-      .def("__enter__", [](py::object self) { return self; })
       .def(
-          "__exit__", [](Sensor& s, py::args) { s.sensor.Close(); }, py::call_guard<py::gil_scoped_release>())
+          "__enter__", [](py::object self) { return self; }, "The sensor itself.")
+      .def(
+          "__exit__", [](Sensor& s, py::args) { s.sensor.Close(); }, py::call_guard<py::gil_scoped_release>(),
+          "Closes, as close() does; an exception goes on.")
       .def("__repr__", [](Sensor& s) {
         return "<lds.Sensor " + s.port + " at " + std::to_string(s.baud) + " baud, " +
                (s.sensor.IsOpen() ? "open" : "closed") + ">";

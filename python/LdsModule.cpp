@@ -202,9 +202,9 @@ struct Revolutions {
     for (;;) {
       auto slice = kSlice;
       if (timeout) {
-        const auto left = std::chrono::duration<double>(*timeout) - (std::chrono::steady_clock::now() - start);
-        slice = std::clamp(std::chrono::duration_cast<std::chrono::milliseconds>(left), std::chrono::milliseconds(0),
-                           kSlice);
+        // In seconds as a double first: a timeout of 1e300 s must not overflow.
+        const double left = *timeout - std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        if (left < 0.05) slice = std::chrono::milliseconds(static_cast<long>(std::max(0.0, left) * 1000.0));
       }
       bool got = false;
       {
@@ -355,7 +355,7 @@ the sensor if start() was called and stop() was not.)");
           "revolutions",
           [](py::object self, std::optional<long> count, std::optional<double> timeout) {
             if (count && *count < 0) Raise(PyExc_ValueError, "count must not be negative");
-            if (timeout && !(*timeout >= 0)) Raise(PyExc_ValueError, "timeout must not be negative");
+            if (timeout && !(*timeout >= 0)) Raise(PyExc_ValueError, "timeout must be a number of seconds, 0 or more");
             return Revolutions{self, &self.cast<Sensor&>(), count, timeout};
           },
           "count"_a = py::none(), "timeout"_a = 5.0,

@@ -159,8 +159,10 @@ void KXProtocol::OnDataReceived(const uint8_t* data, uint32_t length) {
 
   const int total = rxLength + static_cast<int>(length);
   if (length > static_cast<uint32_t>(kReceiveAreaSize) || total > kReceiveAreaSize) {
-    std::printf("Buffer overflow!\n");
-    std::fflush(stdout);
+    if (consoleReports.load(std::memory_order_relaxed)) {
+      std::printf("Buffer overflow!\n");
+      std::fflush(stdout);
+    }
     delta.overflowChunks = 1;
     std::lock_guard<std::mutex> lock(dataMutex);
     stats.bytesReceived += delta.bytesReceived;
@@ -188,10 +190,12 @@ void KXProtocol::OnDataReceived(const uint8_t* data, uint32_t length) {
         DecodePacket(p, delta);
         ++delta.packets;
       } else {
-        std::printf("CRC error found:\n");
-        for (size_t i = 0; i < kx::kPacketSize; ++i) std::printf("%02x ", p[i]);
-        std::printf("\nCalculate CRC: %02x\n", crc);
-        std::fflush(stdout);
+        if (consoleReports.load(std::memory_order_relaxed)) {
+          std::printf("CRC error found:\n");
+          for (size_t i = 0; i < kx::kPacketSize; ++i) std::printf("%02x ", p[i]);
+          std::printf("\nCalculate CRC: %02x\n", crc);
+          std::fflush(stdout);
+        }
         ++delta.crcErrors;
       }
       pos += static_cast<int>(kx::kPacketSize);

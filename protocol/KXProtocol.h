@@ -88,6 +88,13 @@ class KXProtocol {
   // the response CRC-32, until changed). Other types are skipped unchecked.
   void SetExpectedResponseType(uint8_t type);
 
+  // Whether the receiver prints its reports ("CRC error found:" with the
+  // packet, "Buffer overflow!") on standard output; on until switched off. A
+  // library inside someone else's program keeps quiet: the link counters
+  // carry the same facts, and a slow standard output must never hold up the
+  // thread that reads the port.
+  void SetConsoleReports(bool on) { consoleReports.store(on, std::memory_order_relaxed); }
+
   // Observer of the raw byte stream: called on the serial I/O thread with each
   // received chunk before it is decoded. May be set or cleared (with an empty
   // function) at any time; once the call that clears it has returned, the old
@@ -116,6 +123,7 @@ class KXProtocol {
   std::atomic<float> angleOffset{0.0f};
   std::atomic<bool> ackReceived{false};
   std::atomic<uint8_t> expectedResponseType{0xB0};
+  std::atomic<bool> consoleReports{true};
   KXLinkStats stats;
   std::mutex observerMutex;
   std::function<void(const uint8_t*, uint32_t)> rawObserver;

@@ -62,19 +62,16 @@ bool RecordSession::ProcessBatch(std::vector<KXScanPoint> batch, std::string& er
     return true;
   }
 
-  // Revolution mode: a backward jump of half a turn or more between two
-  // filed points is where a new revolution begins, as in the assembler.
-  const long wrapsBefore = rowWraps;
+  // Revolution mode: the rows from the first pass of 0 degrees up to the
+  // pass that ends the last revolution.
+  const long wrapsBefore = rowSplitter.Passes();
   std::vector<KXScanPoint>& rows = result.csvRows;
   size_t begin = wrapsBefore >= 1 ? 0 : rows.size();
   size_t end = wrapsBefore > maxRevolutions ? 0 : rows.size();
-  for (size_t i = 0; i < rows.size() && rowWraps <= maxRevolutions; ++i) {
-    const int slot = FrameAssembler::FilingSlot(rows[i].angle);
-    if (lastRowSlot >= 0 && lastRowSlot - slot >= FrameAssembler::kSlotCount / 2) {
-      if (++rowWraps == 1) begin = i;
-      if (rowWraps > maxRevolutions) end = i;
-    }
-    lastRowSlot = slot;
+  for (size_t i = 0; i < rows.size() && rowSplitter.Passes() <= maxRevolutions; ++i) {
+    if (!rowSplitter.Begins(rows[i])) continue;
+    if (rowSplitter.Passes() == 1) begin = i;
+    if (rowSplitter.Passes() > maxRevolutions) end = i;
   }
   if (begin < end) {
     const std::vector<KXScanPoint> kept(rows.begin() + static_cast<std::ptrdiff_t>(begin),
@@ -83,7 +80,7 @@ bool RecordSession::ProcessBatch(std::vector<KXScanPoint> batch, std::string& er
     if (csv && !csv->WriteRows(kept, error)) return false;
   }
   if (!WriteFigures(figures, error)) return false;
-  counters.revolutions = std::min(std::max(rowWraps - 1, 0L), maxRevolutions);
+  counters.revolutions = std::min(std::max(rowSplitter.Passes() - 1, 0L), maxRevolutions);
   // A frame completed before any revolution began is the partial first one.
   if (result.frameReady && wrapsBefore >= 1 && counters.revolutionsWritten < maxRevolutions && pcd) {
     if (!pcd->WriteRevolution(counters.revolutionsWritten + 1, result.frame, error)) return false;

@@ -6,6 +6,7 @@
 
 #include "record/RecordOutputs.h"
 #include "scan/FrameAssembler.h"
+#include "scan/RevolutionSplitter.h"
 #include "scan/RevolutionStats.h"
 #include "scan/ScanFilter.h"
 
@@ -47,7 +48,7 @@ class RecordSession {
   bool ProcessPoll(std::vector<KXScanPoint> points, std::string& error, std::vector<std::string>& anomalies);
 
   const Counters& Stats() const { return counters; }
-  bool RevolutionLimitReached() const { return maxRevolutions > 0 && rowWraps > maxRevolutions; }
+  bool RevolutionLimitReached() const { return maxRevolutions > 0 && rowSplitter.Passes() > maxRevolutions; }
 
  private:
   ScanSettings settings;
@@ -64,6 +65,5 @@ class RecordSession {
   Counters counters;
   // Writes the statistics rows of the revolutions a batch completed.
   bool WriteFigures(const std::vector<RevolutionFigures>& figures, std::string& error);
-  long rowWraps = 0;     // passes of 0 degrees between consecutive filed points
-  int lastRowSlot = -1;  // slot of the last filed point
+  RevolutionSplitter rowSplitter;  // where the recorded rows pass 0 degrees
 };

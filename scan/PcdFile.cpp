@@ -3,19 +3,17 @@
 #include <pcl/io/pcd_io.h>
 
 #include <cerrno>
-#include <cmath>
 #include <cstring>
 #include <exception>
 #include <fstream>
 
+#include "scan/PlanePoint.h"
+
 pcl::PointXYZI ToCloudPoint(const KXScanPoint& point, int rotationSign) {
-  const float a = static_cast<float>(static_cast<double>(point.angle) / 180.0 * M_PI);
-  const float d = static_cast<float>(point.distance);
-  const float dx = d * std::cos(a);
-  const float dy = d * static_cast<float>(rotationSign) * std::sin(a);
+  const PlanePoint plane = ToPlanePoint(point, rotationSign);
   pcl::PointXYZI out;
-  out.x = static_cast<float>(static_cast<double>(dx) * 0.001);
-  out.y = static_cast<float>(static_cast<double>(dy) * 0.001);
+  out.x = plane.x;
+  out.y = plane.y;
   out.z = 0.0f;
   out.intensity = static_cast<float>(point.intensity);
   return out;

@@ -26,10 +26,7 @@ std::vector<RevolutionFigures> RevolutionStats::Add(const FrameAssembler::Result
       started = true;
       lastEndMs = timeMs;
     }
-    const int slot = FrameAssembler::FilingSlot(point.angle);
-    if (lastSlot >= 0 && lastSlot - slot >= FrameAssembler::kSlotCount / 2)
-      done.push_back(Complete(link, speedRpm, timeMs));
-    lastSlot = slot;
+    if (splitter.Begins(point)) done.push_back(Complete(link, speedRpm, timeMs));
     Count(point);
   }
   return done;

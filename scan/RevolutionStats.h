@@ -5,6 +5,7 @@
 
 #include "protocol/KXProtocol.h"
 #include "scan/FrameAssembler.h"
+#include "scan/RevolutionSplitter.h"
 
 // The figures of one completed revolution.
 struct RevolutionFigures {
@@ -24,12 +25,10 @@ struct RevolutionFigures {
 };
 
 // Per-revolution statistics, fed with every result of FrameAssembler::Step.
-// A revolution ends between two filed points where the angle steps back by
-// half a turn or more (it passed 0 degrees), the assembler's rule for a
-// completed revolution applied point by point: the points of a batch before
-// the pass count for the revolution that ends, the rest for the next one, so
-// that a steady sensor shows the same count every turn however the polls fall,
-// and the turns are those of the recorded rows. No thread, no widget: the
+// The turns are those of RevolutionSplitter: the points of a batch before the
+// pass of 0 degrees count for the revolution that ends, the rest for the next
+// one, so that a steady sensor shows the same count every turn however the
+// polls fall, and the turns are those of the recorded rows. No thread, no widget: the
 // window's worker and the recorder both drive it.
 class RevolutionStats {
  public:
@@ -46,8 +45,8 @@ class RevolutionStats {
   long completed = 0;
   bool started = false;
   int64_t lastEndMs = 0;
-  int lastSlot = -1;  // slot of the last filed point
-  KXLinkStats base;   // counters at the end of the previous revolution
+  RevolutionSplitter splitter;
+  KXLinkStats base;  // counters at the end of the previous revolution
   uint32_t points = 0;
   uint32_t emptyPoints = 0;
   std::vector<uint16_t> distances;  // non-zero distances of the revolution so far

@@ -30,7 +30,7 @@ if [[ ! -f "$build/CMakeCache.txt" ]]; then
   echo "mutants: $build is not a configured build directory" >&2
   exit 2
 fi
-if [[ -n "$(git status --porcelain -- serial protocol scan viewer app sim record)" ]]; then
+if [[ -n "$(git status --porcelain -- serial protocol scan viewer app sim record lds python)" ]]; then
   echo "mutants: the product folders have uncommitted changes; commit or stash them first" >&2
   exit 2
 fi

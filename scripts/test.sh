@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Sets everything up and runs every test: the normal build under Xvfb, the
-# same tests built with AddressSanitizer and UndefinedBehaviorSanitizer, the
-# device-link tests under ThreadSanitizer, 60 s of fuzzing of the decoder and
-# the Debian package check. LDS_QUICK=1 runs only the normal build's tests.
+# Sets everything up and runs every test: the normal build under Xvfb (the
+# Python module's pytest suite included, run by Debian's /usr/bin/python3
+# against the module in the build folder), the same C++ tests built with
+# AddressSanitizer and UndefinedBehaviorSanitizer, the device-link tests under
+# ThreadSanitizer, 60 s of fuzzing of the decoder and the Debian package check.
+# LDS_QUICK=1 runs only the normal build's tests.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 cd "$here"
@@ -19,16 +21,18 @@ run_ctest() {  # build-dir [ctest args...]
   xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" ctest --test-dir "$dir" --output-on-failure -j"$jobs" "$@"
 }
 
-# Size of the tests against the product code, in non-blank lines of C++.
+# Size of the tests against the product code, in non-blank lines of C++ and
+# Python (the library and its Python module included).
 test_share() {
   local code tests
-  code=$(git -C "$here" ls-files -- serial protocol scan viewer app sim record | grep -E '\.(cpp|h)$' |
+  code=$(git -C "$here" ls-files -- serial protocol scan viewer app sim record lds python | grep -E '\.(cpp|h|py)$' |
     (cd "$here" && xargs cat) | grep -cv '^[[:space:]]*$')
-  tests=$(git -C "$here" ls-files -- tests | grep -E '\.(cpp|h)$' | (cd "$here" && xargs cat) | grep -cv '^[[:space:]]*$')
+  tests=$(git -C "$here" ls-files -- tests | grep -E '\.(cpp|h|py)$' | (cd "$here" && xargs cat) |
+    grep -cv '^[[:space:]]*$')
   LC_ALL=C awk -v t="$tests" -v c="$code" 'BEGIN { printf "tests/code = %.2f (%d / %d lines)\n", t / c, t, c }'
 }
 
-echo "== Tests (RelWithDebInfo)"
+echo "== Tests (RelWithDebInfo), the Python module's pytest suite included"
 run_ctest "$here/build"
 
 if [ "${LDS_QUICK:-0}" = "1" ]; then

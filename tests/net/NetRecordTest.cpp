@@ -138,13 +138,4 @@ TEST_F(NetRecord, AKilledServerEndsOrInterruptsTheRecording) {
   }
 }
 
-TEST_F(NetRecord, ARefusedConnectionIsSaidAndLeavesNoFile) {
-  const std::string port = "tcp://127.0.0.1:" + std::to_string(Ser2net::FreePort());
-  auto record = Record({"--port", port, "--csv", P("x.csv")});
-  EXPECT_EQ(record->Wait(10s), 1);
-  EXPECT_NE(record->Err().find("lds-record: cannot connect to " + port + ": connection refused"), std::string::npos)
-      << record->Err();
-  EXPECT_FALSE(fs::exists(P("x.csv")));
-}
-
 }  // namespace

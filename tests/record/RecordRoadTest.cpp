@@ -13,27 +13,12 @@
 #include <regex>
 
 #include "sim/SimScene.h"
-#include "tests/support/ChildProcess.h"
+#include "tests/support/TextFile.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 namespace {
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  for (size_t start = 0, end; start < text.size(); start = end + 1) {
-    end = std::min(text.find('\n', start), text.size());
-    lines.push_back(text.substr(start, end - start));
-  }
-  return lines;
-}
-
-long Stat(const std::string& file, const std::string& key) {
-  std::smatch m;
-  const std::string text = ReadFile(file);
-  return std::regex_search(text, m, std::regex("(^|\n)" + key + "=(\\d+)")) ? std::stol(m[2]) : -1;
-}
 
 size_t Count(const std::string& text, const std::string& what) {
   size_t n = 0;

@@ -20,6 +20,7 @@ constexpr int kResponseAreaOffset = 1024;
 constexpr int kPollCount = 50;
 constexpr auto kPollInterval = std::chrono::milliseconds(10);
 constexpr auto kReconnectPause = std::chrono::milliseconds(500);
+static_assert(KXProtocol::kConnectTimeoutMs == AsyncSerial::kNetworkOpenTimeoutMs);
 
 uint32_t ReadU32(const uint8_t* p) {
   return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
@@ -40,13 +41,16 @@ bool KXProtocol::Connect(const std::string& port, int baud) {
     SetLastError("already connected");
     return false;
   }
+  // The reason goes to the console under the fixed first line: "Permission
+  // denied" or "connection refused" tells the user what to do about it.
+  auto openFailed = [this](const std::string& reason) {
+    if (connectReports) std::cerr << "Error: open serial port failed." << std::endl << reason << std::endl;
+    SetLastError(reason);
+    return false;
+  };
   PortAddress address;
   std::string invalid;
-  if (!ParsePortAddress(port, address, invalid)) {
-    std::cerr << "Error: open serial port failed." << std::endl << invalid << std::endl;
-    SetLastError(invalid);
-    return false;
-  }
+  if (!ParsePortAddress(port, address, invalid)) return openFailed(invalid);
   std::shared_ptr<CallbackAsyncSerial> opened;
   try {
     opened = std::make_shared<CallbackAsyncSerial>(
@@ -56,19 +60,13 @@ bool KXProtocol::Connect(const std::string& port, int baud) {
         boost::asio::serial_port_base::flow_control(boost::asio::serial_port_base::flow_control::none),
         boost::asio::serial_port_base::stop_bits(boost::asio::serial_port_base::stop_bits::one));
   } catch (const boost::system::system_error& e) {
-    // The reason ("Permission denied", "No such file or directory") tells the
-    // user what to do about it.
-    std::cerr << "Error: open serial port failed." << std::endl << e.code().message() << std::endl;
-    SetLastError(e.code().message());
-    return false;
+    return openFailed(e.code().message());
   } catch (const std::exception& e) {
-    std::cerr << "Error: open serial port failed." << std::endl << e.what() << std::endl;
-    SetLastError(e.what());
-    return false;
+    return openFailed(e.what());
   }
   serial = opened;
   if (serial->hasError() || !serial->isOpen()) {
-    std::cerr << "Error: serial port unexpectedly closed" << std::endl;
+    if (connectReports) std::cerr << "Error: serial port unexpectedly closed" << std::endl;
     SetLastError(serial->errorText().empty() ? "the port closed as it opened" : serial->errorText());
     return false;
   }

@@ -60,6 +60,9 @@ class KXProtocol {
   // Empty after a successful Connect until something fails.
   std::string LastError();
   static constexpr int kConnectTimeoutMs = 5000;
+  // Whether a failed Connect writes its lines to the console (on by default).
+  // A caller that retries every second reports the reasons itself instead.
+  void SetConnectReports(bool on) { connectReports = on; }
   bool EnableLidar();
   bool DisableLidar();
   void GetAngleOffset(float* offset);
@@ -109,6 +112,7 @@ class KXProtocol {
 
   std::string portName;
   int baudRate = 0;
+  std::atomic<bool> connectReports{true};
   std::mutex lastErrorMutex;
   std::string lastError;
   std::shared_ptr<CallbackAsyncSerial> serial;

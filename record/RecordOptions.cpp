@@ -8,6 +8,8 @@
 #include <set>
 #include <utility>
 
+#include "serial/PortAddress.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -31,8 +33,9 @@ bool ParseLong(const std::string& text, long& value) {
 }  // namespace
 
 std::string RecordUsage() {
-  return "Usage: lds-record --port PATH [--baud 230400] [--seconds N | --revolutions N]\n"
+  return "Usage: lds-record --port PORT [--baud 230400] [--seconds N | --revolutions N]\n"
          "                  [--csv FILE] [--raw FILE] [--pcd DIR] [--stats FILE] [--no-start]\n"
+         "                  [--reconnect]\n"
          "                  [--no-calib] [--algo-filter] [--dist-correct] [--water-filter]\n"
          "                  [--edge-filter] [--angle-offset DEG]\n"
          "\n"
@@ -40,8 +43,12 @@ std::string RecordUsage() {
          "start command, records until the limit, Ctrl-C (SIGINT, SIGTERM, SIGHUP) or a\n"
          "closed output pipe, then sends the stop command and disconnects.\n"
          "\n"
-         "  --port PATH         serial device, e.g. /dev/ttyUSB0 (required)\n"
-         "  --baud N            baud rate (default 230400; 115200, 230400 or 460800)\n"
+         "  --port PORT         serial device, e.g. /dev/ttyUSB0, or a sensor on another\n"
+         "                      computer served by ser2net: tcp://HOST:PORT (raw bytes)\n"
+         "                      or rfc2217://HOST:PORT (telnet; sets the far port's baud\n"
+         "                      rate); HOST is a name, an IPv4 or an [IPv6] address\n"
+         "  --baud N            baud rate (default 230400; 115200, 230400 or 460800);\n"
+         "                      not sent over tcp://, where the far side's rate holds\n"
          "  --seconds N         stop after N seconds (may be fractional)\n"
          "  --revolutions N     record N complete revolutions; the partial first one is\n"
          "                      left out of every file\n"
@@ -58,8 +65,15 @@ std::string RecordUsage() {
          "                      speed (r/min), points filed and those with distance 0,\n"
          "                      minimum, median and maximum distance (mm, of the\n"
          "                      non-zero ones), CRC errors and skipped bytes since the\n"
-         "                      previous revolution\n"
+         "                      previous revolution; a row \"gap,TIME,DURATION\" marks\n"
+         "                      each time the link was lost (ms when it came back or\n"
+         "                      the recording ended, and how long it was down)\n"
          "  --no-start          do not send the start command (sensor already streaming)\n"
+         "  --reconnect         when the link is lost (or the sensor sends nothing for\n"
+         "                      3 s), connect again every second, send the start\n"
+         "                      command again and go on; no revolution spans the gap;\n"
+         "                      with --revolutions the one cut by it is not counted;\n"
+         "                      the first connection must succeed\n"
          "  --no-calib          switch the angle calibration off (on by default)\n"
          "  --algo-filter       per-point spike and smoothing filter\n"
          "  --dist-correct      distance correction\n"
@@ -69,7 +83,9 @@ std::string RecordUsage() {
          "  --help              show this text\n"
          "\n"
          "Exit status: 0 success, 1 port, sensor or write failure (a closed output pipe\n"
-         "included), 2 bad arguments. A run that records nothing leaves no new file.\n";
+         "or a lost link without --reconnect included), 2 bad arguments. A run that\n"
+         "records nothing leaves no new file; whatever ends a run, the rows written so\n"
+         "far stay whole.\n";
 }
 
 ParseOutcome ParseRecordArgs(const std::vector<std::string>& args, RecordOptions& options, std::string& error) {
@@ -117,8 +133,10 @@ ParseOutcome ParseRecordArgs(const std::vector<std::string>& args, RecordOptions
     }
     if (name == "--port") {
       if (!takeValue(options.port)) return ParseOutcome::Error;
-      if (options.port.empty()) {
-        error = "--port needs a device path";
+      PortAddress address;
+      std::string invalid;
+      if (!ParsePortAddress(options.port, address, invalid)) {
+        error = "--port: " + invalid;
         return ParseOutcome::Error;
       }
     } else if (name == "--baud") {
@@ -163,6 +181,8 @@ ParseOutcome ParseRecordArgs(const std::vector<std::string>& args, RecordOptions
       options.angleOffset = static_cast<float>(offset);
     } else if (name == "--no-start") {
       if (!flag(options.noStart, true)) return ParseOutcome::Error;
+    } else if (name == "--reconnect") {
+      if (!flag(options.reconnect, true)) return ParseOutcome::Error;
     } else if (name == "--no-calib") {
       if (!flag(options.settings.enableAngleCalib, false)) return ParseOutcome::Error;
     } else if (name == "--algo-filter") {

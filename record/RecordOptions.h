@@ -16,6 +16,7 @@ struct RecordOptions {
   std::string pcdDir;
   std::string statsPath;
   bool noStart = false;
+  bool reconnect = false;  // a lost link is connected again, every second, until the limit
   float angleOffset = 0.0f;
   // Same defaults as the window: angle calibration on, every other filter off.
   ScanSettings settings;

@@ -101,6 +101,13 @@ bool StatsRecorder::WriteRevolution(const RevolutionFigures& f, std::string& err
   return Append(QString::fromLatin1(row), error);
 }
 
+bool StatsRecorder::WriteGap(int64_t timeMs, int64_t durationMs, std::string& error) {
+  char row[64];
+  std::snprintf(row, sizeof row, "gap,%lld,%lld,,,,,,,,\n", static_cast<long long>(timeMs),
+                static_cast<long long>(durationMs));
+  return Append(QString::fromLatin1(row), error);
+}
+
 void CsvRecorder::RemoveIfUnused() {
   if (created && !headerWritten) ::unlink(path.c_str());
 }

@@ -63,6 +63,9 @@ class StatsRecorder : public CsvRecorder {
       "revolution,time_ms,duration_ms,speed_rpm,points,empty_points,min_mm,median_mm,max_mm,crc_errors,skipped_bytes";
   StatsRecorder() : CsvRecorder(kHeader, "stats file") {}
   bool WriteRevolution(const RevolutionFigures& figures, std::string& error);
+  // A row "gap,TIME,DURATION" with the other columns empty: the link was down
+  // for `durationMs` until `timeMs`.
+  bool WriteGap(int64_t timeMs, int64_t durationMs, std::string& error);
 };
 
 // Every received byte, unchanged, appended to a file. Writes never wait: a

@@ -11,7 +11,7 @@ RecordSession::RecordSession(const ScanSettings& scanSettings, CsvRecorder* csvR
       pcd(pcdRecorder),
       maxRevolutions(maxRevs),
       stats(statsRecorder),
-      assembler(scanFilter) {}
+      assembler(std::make_unique<FrameAssembler>(scanFilter)) {}
 
 void RecordSession::SetLink(const KXLinkStats& counters, float speed, int64_t ms) {
   link = counters;
@@ -24,18 +24,33 @@ bool RecordSession::WriteFigures(const std::vector<RevolutionFigures>& figures, 
     if (maxRevolutions > 0) {
       // The partial first turn and whatever follows the last are left out,
       // as from the rows: the turns kept are numbered from 1.
-      if (f.number < 2 || f.number > maxRevolutions + 1) continue;
-      --f.number;
+      if (f.number < 2 || f.number > SegmentLimit() + 1) continue;
+      f.number += keptBefore - 1;
+    } else {
+      f.number += statsNumberBase;
     }
+    statsNumber = f.number;
     if (stats && !stats->WriteRevolution(f, error)) return false;
   }
   return true;
 }
 
+bool RecordSession::Gap(int64_t lostMs, int64_t backMs, std::string& error) {
+  ++counters.outages;
+  counters.outageMs += backMs - lostMs;
+  scanFilter = ScanFilter();
+  assembler = std::make_unique<FrameAssembler>(scanFilter);
+  revolutionStats = RevolutionStats();
+  statsNumberBase = statsNumber;
+  keptBefore = counters.revolutions;
+  rowSplitter = RevolutionSplitter();
+  return !stats || stats->WriteGap(backMs, backMs - lostMs, error);
+}
+
 bool RecordSession::ProcessBatch(std::vector<KXScanPoint> batch, std::string& error, std::string& anomaly) {
   anomaly.clear();
   counters.pointsTaken += batch.size();
-  FrameAssembler::Result result = assembler.Step(std::move(batch), settings, true);
+  FrameAssembler::Result result = assembler->Step(std::move(batch), settings, true);
   const std::vector<RevolutionFigures> figures = revolutionStats.Add(result, link, speedRpm, timeMs);
   if (result.anomaly != FrameAssembler::Anomaly::None) {
     // Same wording as the window's debug log.
@@ -67,11 +82,12 @@ bool RecordSession::ProcessBatch(std::vector<KXScanPoint> batch, std::string& er
   const long wrapsBefore = rowSplitter.Passes();
   std::vector<KXScanPoint>& rows = result.csvRows;
   size_t begin = wrapsBefore >= 1 ? 0 : rows.size();
-  size_t end = wrapsBefore > maxRevolutions ? 0 : rows.size();
-  for (size_t i = 0; i < rows.size() && rowSplitter.Passes() <= maxRevolutions; ++i) {
+  const long limit = SegmentLimit();
+  size_t end = wrapsBefore > limit ? 0 : rows.size();
+  for (size_t i = 0; i < rows.size() && rowSplitter.Passes() <= limit; ++i) {
     if (!rowSplitter.Begins(rows[i])) continue;
     if (rowSplitter.Passes() == 1) begin = i;
-    if (rowSplitter.Passes() > maxRevolutions) end = i;
+    if (rowSplitter.Passes() > limit) end = i;
   }
   if (begin < end) {
     const std::vector<KXScanPoint> kept(rows.begin() + static_cast<std::ptrdiff_t>(begin),
@@ -80,7 +96,7 @@ bool RecordSession::ProcessBatch(std::vector<KXScanPoint> batch, std::string& er
     if (csv && !csv->WriteRows(kept, error)) return false;
   }
   if (!WriteFigures(figures, error)) return false;
-  counters.revolutions = std::min(std::max(rowSplitter.Passes() - 1, 0L), maxRevolutions);
+  counters.revolutions = keptBefore + std::min(std::max(rowSplitter.Passes() - 1, 0L), limit);
   // A frame completed before any revolution began is the partial first one.
   if (result.frameReady && wrapsBefore >= 1 && counters.revolutionsWritten < maxRevolutions && pcd) {
     if (!pcd->WriteRevolution(counters.revolutionsWritten + 1, result.frame, error)) return false;

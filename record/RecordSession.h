@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,8 @@ class RecordSession {
     uint64_t droppedBatches = 0;  // batches whose last angle had no slot
     long revolutions = 0;         // completed revolutions
     long revolutionsWritten = 0;  // of them written as PCD files
+    long outages = 0;             // gaps in the link (see Gap)
+    int64_t outageMs = 0;         // their total length
   };
 
   // The outputs are optional (null when not recorded) and owned by the caller.
@@ -47,8 +50,16 @@ class RecordSession {
   static constexpr size_t kMaxBatchPoints = 12 * 12;
   bool ProcessPoll(std::vector<KXScanPoint> points, std::string& error, std::vector<std::string>& anomalies);
 
+  // The link was down from `lostMs` until `backMs` (ms since the start): the
+  // statistics get a row that marks the gap, and the points that follow start
+  // afresh, as after a connect, so that no revolution spans the gap. With a
+  // revolution limit, the revolution the gap cut is not counted (its rows
+  // already written stay) and the first one after it is partial, like the
+  // first of a recording. False when the statistics file failed.
+  bool Gap(int64_t lostMs, int64_t backMs, std::string& error);
+
   const Counters& Stats() const { return counters; }
-  bool RevolutionLimitReached() const { return maxRevolutions > 0 && rowSplitter.Passes() > maxRevolutions; }
+  bool RevolutionLimitReached() const { return maxRevolutions > 0 && rowSplitter.Passes() > SegmentLimit(); }
 
  private:
   ScanSettings settings;
@@ -61,9 +72,15 @@ class RecordSession {
   int64_t timeMs = 0;
   RevolutionStats revolutionStats;
   ScanFilter scanFilter;
-  FrameAssembler assembler;
+  std::unique_ptr<FrameAssembler> assembler;
   Counters counters;
+  // Revolutions to go in this stretch of the link, with a revolution limit.
+  long SegmentLimit() const { return maxRevolutions - keptBefore; }
   // Writes the statistics rows of the revolutions a batch completed.
   bool WriteFigures(const std::vector<RevolutionFigures>& figures, std::string& error);
-  RevolutionSplitter rowSplitter;  // where the recorded rows pass 0 degrees
+  // Where the recorded rows pass 0 degrees, since the start or the last gap.
+  RevolutionSplitter rowSplitter;
+  long keptBefore = 0;       // complete revolutions counted before the last gap
+  long statsNumberBase = 0;  // statistics rows numbered before the last gap
+  long statsNumber = 0;      // number of the last statistics row
 };

@@ -19,6 +19,7 @@
 #include "record/RecordOptions.h"
 #include "record/RecordOutputs.h"
 #include "record/RecordSession.h"
+#include "serial/PortAddress.h"
 
 namespace {
 
@@ -26,6 +27,7 @@ using Clock = std::chrono::steady_clock;
 constexpr auto kPollPeriod = std::chrono::milliseconds(10);
 constexpr auto kSilenceLimit = std::chrono::seconds(3);
 constexpr auto kProgressPeriod = std::chrono::milliseconds(250);
+constexpr auto kReconnectPeriod = std::chrono::seconds(1);
 // Two seconds of points at the highest line rate: a recording may be starved
 // (a slow disk, a loaded host) for far longer than the default queue covers,
 // and every point it drops is a hole in the data.
@@ -46,6 +48,7 @@ void InstallSignalHandlers() {
 }
 
 double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+int64_t Ms(Clock::duration d) { return std::chrono::duration_cast<std::chrono::milliseconds>(d).count(); }
 
 // The live progress line on a terminal, through the console so that a
 // stopped terminal never holds the recording up.
@@ -144,8 +147,11 @@ int main(int argc, char** argv) {
     cut = std::make_unique<RawRevolutionCut>(options.revolutions, options.angleOffset);
   if (raw) protocol.SetRawObserver([&spool](const uint8_t* data, uint32_t size) { spool.Append(data, size); });
 
+  PortAddress address;
+  ParsePortAddress(options.port, address, error);
   if (!protocol.Connect(options.port, options.baud)) {
-    console.Post("lds-record: cannot open serial port " + options.port + "\n");
+    console.Post("lds-record: cannot " + std::string(address.IsNetwork() ? "connect to " : "open serial port ") +
+                 options.port + ": " + protocol.LastError() + "\n");
     return finish(1);
   }
   if (!options.noStart && !protocol.EnableLidar()) {
@@ -153,6 +159,8 @@ int main(int argc, char** argv) {
     protocol.Disconnect();
     return finish(1);
   }
+  // Reconnecting reports its reasons in one line each, not every second.
+  protocol.SetConnectReports(false);
 
   int status = 0;
   auto fail = [&](const std::string& message) {
@@ -202,6 +210,11 @@ int main(int argc, char** argv) {
   Clock::time_point lastProgress = start;
   uint64_t lastBytes = protocol.GetLinkStats().bytesReceived;
   int closingPolls = 0;
+  // While the link is down (--reconnect): since when, when to try next and
+  // the reason last reported.
+  bool linkDown = false;
+  Clock::time_point lostAt, nextAttempt;
+  std::string downReason;
   while (status == 0 && stopSignals.load() == 0) {
     poll();
     const Clock::time_point now = Clock::now();
@@ -215,13 +228,61 @@ int main(int argc, char** argv) {
       fail("standard output was closed; recording stopped");
       break;
     }
-    if (!protocol.IsConnected()) {
-      fail("the serial port " + options.port + " closed unexpectedly; recording stopped");
-      break;
-    }
-    if (now - lastData >= kSilenceLimit) {
-      fail("the sensor on " + options.port + " sent nothing for 3 s; recording stopped");
-      break;
+    if (!linkDown) {
+      std::string lost;
+      if (!protocol.IsConnected()) {
+        lost = protocol.LastError().empty() ? "the port closed" : protocol.LastError();
+        if (!options.reconnect) {
+          fail("lost the link to " + options.port + ": " + lost + "; recording stopped");
+          break;
+        }
+      } else if (now - lastData >= kSilenceLimit) {
+        if (!options.reconnect) {
+          fail("the sensor on " + options.port + " sent nothing for 3 s; recording stopped");
+          break;
+        }
+        lost = "the sensor sent nothing for 3 s";
+      }
+      if (!lost.empty()) {
+        progress.Break();
+        console.Post("lds-record: lost the link to " + options.port + ": " + lost +
+                     "; connecting again every second\n");
+        // What arrived before the loss is filed before the gap.
+        protocol.Disconnect();
+        poll();
+        linkDown = true;
+        lostAt = now;
+        nextAttempt = now + kReconnectPeriod;
+        downReason = lost;
+      }
+    } else if (now >= nextAttempt) {
+      nextAttempt = now + kReconnectPeriod;
+      std::string why;
+      if (!protocol.Connect(options.port, options.baud)) {
+        why = protocol.LastError();
+      } else if (!options.noStart && !protocol.EnableLidar()) {
+        why = "the sensor did not acknowledge the start command";
+        protocol.Disconnect();
+      }
+      const Clock::time_point back = Clock::now();
+      if (why.empty()) {
+        if (!session.Gap(Ms(lostAt - start), Ms(back - start), error)) {
+          fail(error + "; recording stopped");
+          break;
+        }
+        progress.Break();
+        char line[200];
+        std::snprintf(line, sizeof line, "lds-record: the link to %s is back after %.1f s\n", options.port.c_str(),
+                      Seconds(back - lostAt));
+        console.Post(line);
+        linkDown = false;
+        lastData = back;
+        lastBytes = protocol.GetLinkStats().bytesReceived;
+      } else if (why != downReason) {
+        progress.Break();
+        console.Post("lds-record: " + options.port + ": " + why + "; trying again\n");
+        downReason = why;
+      }
     }
     if (options.seconds > 0.0 && Seconds(now - start) >= options.seconds) break;
     // The raw cut closes with the packet after the last revolution's end: it
@@ -240,12 +301,18 @@ int main(int argc, char** argv) {
           elapsed, c.revolutions, static_cast<unsigned long long>(c.pointsFiled),
           elapsed > 0 ? c.pointsFiled / elapsed : 0.0, rpm, static_cast<unsigned long long>(link.crcErrors));
       if (link.droppedPoints > 0 && used > 0 && static_cast<size_t>(used) < sizeof line)
-        std::snprintf(line + used, sizeof line - static_cast<size_t>(used), "  %llu points dropped",
-                      static_cast<unsigned long long>(link.droppedPoints));
+        used += std::snprintf(line + used, sizeof line - static_cast<size_t>(used), "  %llu points dropped",
+                              static_cast<unsigned long long>(link.droppedPoints));
+      if (linkDown && used > 0 && static_cast<size_t>(used) < sizeof line)
+        std::snprintf(line + used, sizeof line - static_cast<size_t>(used), "  link down for %.0f s",
+                      Seconds(now - lostAt));
       progress.Show(line);
     }
     std::this_thread::sleep_for(kPollPeriod);
   }
+  // A recording that ends while the link is down still marks the gap.
+  if (linkDown && status == 0 && !session.Gap(Ms(lostAt - start), Ms(Clock::now() - start), error))
+    fail(error + "; what was written is kept");
   const double elapsed = Seconds(Clock::now() - start);
   const int signalsAtEnd = stopSignals.load();
 
@@ -291,12 +358,15 @@ int main(int argc, char** argv) {
     console.Post(warning + "\n");
   }
   finish(status);
+  char outages[80] = "";
+  if (options.reconnect || c.outages > 0)
+    std::snprintf(outages, sizeof outages, ", %ld outages (%.1f s without a link)", c.outages, c.outageMs / 1000.0);
   std::printf(
       "lds-record: %.1f s, %ld revolutions, %llu points received, %llu points filed, %llu points lost, %llu CRC "
-      "errors\n",
+      "errors%s\n",
       elapsed, c.revolutions, static_cast<unsigned long long>(c.pointsTaken),
       static_cast<unsigned long long>(c.pointsFiled), static_cast<unsigned long long>(lost),
-      static_cast<unsigned long long>(link.crcErrors));
+      static_cast<unsigned long long>(link.crcErrors), outages);
   std::fflush(stdout);
   return status;
 }

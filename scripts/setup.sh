@@ -5,7 +5,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 
 packages=(
-  build-essential cmake clang clang-format libclang-rt-14-dev
+  build-essential cmake pkg-config clang clang-format libclang-rt-14-dev
   qtbase5-dev libqt5serialport5-dev libqt5opengl5-dev libqt5charts5-dev
   qttools5-dev qttools5-dev-tools qttranslations5-l10n
   libvtk9-qt-dev libpcl-dev libboost-system-dev libeigen3-dev

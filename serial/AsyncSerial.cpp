@@ -1,42 +1,19 @@
 #include "serial/AsyncSerial.h"
 
-#include <atomic>
-#include <boost/asio/io_context.hpp>
+#include <sys/file.h>
+
 #include <boost/asio/post.hpp>
-#include <boost/asio/serial_port.hpp>
 #include <boost/asio/write.hpp>
-#include <boost/shared_array.hpp>
 #include <boost/system/system_error.hpp>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <mutex>
-#include <thread>
-#include <vector>
+
+#include "serial/AsyncSerialImpl.h"
+#include "serial/LinkError.h"
+#include "serial/PortAddress.h"
 
 namespace asio = boost::asio;
-
-class AsyncSerialImpl {
- public:
-  AsyncSerialImpl() : port(ioService) {}
-
-  asio::io_context ioService;
-  asio::serial_port port;
-  std::thread ioThread;
-  std::atomic<bool> opened{false};
-  bool failed = false;
-  std::string failure;  // the first reason given since open
-  mutable std::mutex errorMutex;
-  std::vector<char> writeQueue;
-  boost::shared_array<char> writeBuffer;
-  size_t writeBufferSize = 0;
-  std::mutex writeQueueMutex;
-  char readBuffer[512];
-  std::function<void(const char*, size_t)> readCallback;
-  // Held while the callback runs and while it is replaced. Recursive so that
-  // the callback may replace or clear itself.
-  std::recursive_mutex callbackMutex;
-  bool callbackReplaced = false;
-};
 
 AsyncSerial::AsyncSerial() : pimpl(std::make_shared<AsyncSerialImpl>()) {}
 
@@ -63,20 +40,17 @@ void AsyncSerial::open(const std::string& devname, uint32_t baudRate, asio::seri
                        asio::serial_port_base::stop_bits opt_stop) {
   if (isOpen()) close();
   setFailed(true);
-  try {
-    pimpl->port.open(devname);
-    pimpl->port.set_option(asio::serial_port_base::baud_rate(baudRate));
-    pimpl->port.set_option(opt_parity);
-    pimpl->port.set_option(opt_csize);
-    pimpl->port.set_option(opt_flow);
-    pimpl->port.set_option(opt_stop);
-  } catch (...) {
-    // A port that opened but rejected an option must not stay open, or the
-    // next open of this object would fail with "already open".
-    boost::system::error_code ignored;
-    pimpl->port.close(ignored);
-    throw;
-  }
+  PortAddress address;
+  std::string invalid;
+  if (!ParsePortAddress(devname, address, invalid))
+    throw boost::system::system_error(boost::system::errc::make_error_code(boost::system::errc::invalid_argument),
+                                      invalid);
+  pimpl->telnet.reset();
+  pimpl->network = address.IsNetwork();
+  if (pimpl->network)
+    openNetwork(address, baudRate);
+  else
+    openDevice(devname, baudRate, opt_parity, opt_csize, opt_flow, opt_stop);
   {
     std::lock_guard<std::mutex> lock(pimpl->writeQueueMutex);
     pimpl->writeQueue.clear();
@@ -92,11 +66,38 @@ void AsyncSerial::open(const std::string& devname, uint32_t baudRate, asio::seri
     pimpl->ioThread = std::thread([impl = pimpl.get()] { impl->ioService.run(); });
   } catch (...) {
     pimpl->opened = false;
-    boost::system::error_code ignored;
-    pimpl->port.close(ignored);
+    pimpl->OnStream([](auto& stream) {
+      boost::system::error_code ignored;
+      stream.close(ignored);
+    });
     pimpl->ioService.restart();
     pimpl->ioService.run();  // completes the queued read start against the closed port
     pimpl->ioService.restart();
+    throw;
+  }
+}
+
+void AsyncSerial::openDevice(const std::string& devname, uint32_t baudRate, asio::serial_port_base::parity opt_parity,
+                             asio::serial_port_base::character_size opt_csize,
+                             asio::serial_port_base::flow_control opt_flow,
+                             asio::serial_port_base::stop_bits opt_stop) {
+  try {
+    pimpl->port.open(devname);
+    // Two readers of one device would each get some of the bytes, silently.
+    // An advisory lock keeps a second one of our programs out; others that
+    // hold no lock (a terminal program, ser2net) are not stopped by it.
+    if (::flock(pimpl->port.native_handle(), LOCK_EX | LOCK_NB) != 0)
+      throw boost::system::system_error(errno == EWOULDBLOCK ? EBUSY : errno, boost::system::system_category());
+    pimpl->port.set_option(asio::serial_port_base::baud_rate(baudRate));
+    pimpl->port.set_option(opt_parity);
+    pimpl->port.set_option(opt_csize);
+    pimpl->port.set_option(opt_flow);
+    pimpl->port.set_option(opt_stop);
+  } catch (...) {
+    // A port that opened but rejected an option must not stay open, or the
+    // next open of this object would fail with "already open".
+    boost::system::error_code ignored;
+    pimpl->port.close(ignored);
     throw;
   }
 }
@@ -122,7 +123,12 @@ void AsyncSerial::setFailed(bool value, const std::string& reason) {
 
 void AsyncSerial::write(const char* data, size_t size) {
   if (size == 0 || !isOpen()) return;
-  {
+  if (pimpl->telnet) {
+    std::vector<char> escaped;
+    pimpl->telnet->Send(data, size, escaped);
+    std::lock_guard<std::mutex> lock(pimpl->writeQueueMutex);
+    pimpl->writeQueue.insert(pimpl->writeQueue.end(), escaped.begin(), escaped.end());
+  } else {
     std::lock_guard<std::mutex> lock(pimpl->writeQueueMutex);
     pimpl->writeQueue.insert(pimpl->writeQueue.end(), data, data + size);
   }
@@ -155,31 +161,59 @@ void AsyncSerial::clearReadCallback() {
 }
 
 void AsyncSerial::startRead() {
-  pimpl->port.async_read_some(asio::buffer(pimpl->readBuffer, readSize),
-                              [this](const boost::system::error_code& error, size_t n) { onReadDone(error, n); });
+  pimpl->OnStream([this](auto& stream) {
+    stream.async_read_some(asio::buffer(pimpl->readBuffer, readSize),
+                           [this](const boost::system::error_code& error, size_t n) { onReadDone(error, n); });
+  });
 }
 
 void AsyncSerial::onReadDone(const boost::system::error_code& error, size_t bytesTransferred) {
   if (error) {
     if (isOpen()) {
       closePort();
-      setFailed(true, error.message());
+      setFailed(true, reasonOf(error));
     }
     return;
   }
-  {
-    std::lock_guard<std::recursive_mutex> lock(pimpl->callbackMutex);
-    if (pimpl->readCallback) {
-      // The callback is moved out while it runs so that it may replace or
-      // clear itself without destroying the callable under its own feet.
-      std::function<void(const char*, size_t)> running;
-      running.swap(pimpl->readCallback);
-      pimpl->callbackReplaced = false;
-      running(pimpl->readBuffer, bytesTransferred);
-      if (!pimpl->callbackReplaced) running.swap(pimpl->readCallback);
+  if (pimpl->telnet) {
+    pimpl->decoded.clear();
+    pimpl->telnetReply.clear();
+    pimpl->telnet->Receive(pimpl->readBuffer, bytesTransferred, pimpl->decoded, pimpl->telnetReply);
+    if (!pimpl->telnetReply.empty()) {
+      {
+        std::lock_guard<std::mutex> lock(pimpl->writeQueueMutex);
+        pimpl->writeQueue.insert(pimpl->writeQueue.end(), pimpl->telnetReply.begin(), pimpl->telnetReply.end());
+      }
+      startWrite();
     }
+    if (pimpl->telnet->GetState() == ComPortTelnet::State::Failed) {
+      closePort();
+      setFailed(true, MakeLinkError(pimpl->telnet->Failure()).message());
+      return;
+    }
+    deliver(pimpl->decoded.data(), pimpl->decoded.size());
+  } else {
+    deliver(pimpl->readBuffer, bytesTransferred);
   }
   startRead();
+}
+
+void AsyncSerial::deliver(const char* data, size_t size) {
+  if (size == 0) return;
+  std::lock_guard<std::recursive_mutex> lock(pimpl->callbackMutex);
+  if (pimpl->readCallback) {
+    // The callback is moved out while it runs so that it may replace or
+    // clear itself without destroying the callable under its own feet.
+    std::function<void(const char*, size_t)> running;
+    running.swap(pimpl->readCallback);
+    pimpl->callbackReplaced = false;
+    running(data, size);
+    if (!pimpl->callbackReplaced) running.swap(pimpl->readCallback);
+  }
+}
+
+std::string AsyncSerial::reasonOf(const boost::system::error_code& error) const {
+  return pimpl->network ? NetworkReason(error).message() : error.message();
 }
 
 void AsyncSerial::startWrite() {
@@ -194,8 +228,10 @@ void AsyncSerial::startWriteLocked() {
   pimpl->writeBuffer.reset(new char[pimpl->writeBufferSize]);
   std::memcpy(pimpl->writeBuffer.get(), pimpl->writeQueue.data(), pimpl->writeBufferSize);
   pimpl->writeQueue.clear();
-  asio::async_write(pimpl->port, asio::buffer(pimpl->writeBuffer.get(), pimpl->writeBufferSize),
-                    [this](const boost::system::error_code& error, size_t) { onWriteDone(error); });
+  pimpl->OnStream([this](auto& stream) {
+    asio::async_write(stream, asio::buffer(pimpl->writeBuffer.get(), pimpl->writeBufferSize),
+                      [this](const boost::system::error_code& error, size_t) { onWriteDone(error); });
+  });
 }
 
 void AsyncSerial::onWriteDone(const boost::system::error_code& error) {
@@ -205,7 +241,7 @@ void AsyncSerial::onWriteDone(const boost::system::error_code& error) {
       pimpl->writeBuffer.reset();
       pimpl->writeBufferSize = 0;
     }
-    setFailed(true, error.message());
+    setFailed(true, reasonOf(error));
     closePort();
     return;
   }
@@ -216,12 +252,14 @@ void AsyncSerial::onWriteDone(const boost::system::error_code& error) {
 }
 
 void AsyncSerial::closePort() {
-  boost::system::error_code ec;
-  if (!pimpl->port.is_open()) return;
-  pimpl->port.cancel(ec);
-  if (ec) setFailed(true);
-  pimpl->port.close(ec);
-  if (ec) setFailed(true);
+  pimpl->OnStream([this](auto& stream) {
+    boost::system::error_code ec;
+    if (!stream.is_open()) return;
+    stream.cancel(ec);
+    if (ec) setFailed(true);
+    stream.close(ec);
+    if (ec) setFailed(true);
+  });
 }
 
 CallbackAsyncSerial::~CallbackAsyncSerial() { clearReadCallback(); }

@@ -8,5 +8,6 @@ if(TARGET lds-record AND TARGET lds-sim AND NOT LDS_TSAN)
   target_compile_definitions(test_record_e2e PRIVATE LDS_RECORD_PATH="$<TARGET_FILE:lds-record>"
                                                      LDS_SIM_PATH="$<TARGET_FILE:lds-sim>")
   add_dependencies(test_record_e2e lds-record lds-sim)
-  gtest_discover_tests(test_record_e2e DISCOVERY_MODE PRE_TEST PROPERTIES LABELS "record;e2e" TIMEOUT 120)
+  gtest_discover_tests(test_record_e2e DISCOVERY_MODE PRE_TEST PROPERTIES TIMEOUT 120)
+  lds_test_labels(test_record_e2e record e2e)
 endif()

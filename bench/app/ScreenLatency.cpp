@@ -6,9 +6,12 @@
 // packet that completes it (its --marker log) to the display first showing that
 // revolution's marker. A revolution whose marker never shows before the next
 // one with the same parity is missed.
+// With "tcp" or "rfc2217" after the seconds, the window connects through a
+// real ser2net on 127.0.0.1 that serves the simulator's terminal, as a robot
+// would serve its sensor.
 // A measuring program, not a test:
 //
-//   xvfb-run -a -s "-screen 0 1280x1024x24" build/bench/screen_latency SECONDS
+//   xvfb-run -a -s "-screen 0 1280x1024x24" build/bench/screen_latency SECONDS [tcp|rfc2217]
 #include <vtkObject.h>
 
 #include <QApplication>
@@ -27,6 +30,7 @@
 #include <vector>
 
 #include "app/MainWindow.h"
+#include "tests/support/Ser2net.h"
 #include "viewer/SceneWidget.h"
 #include "viewer/vtkViewer.h"
 // clang-format off
@@ -121,7 +125,18 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "lds-sim did not start\n");
     return 1;
   }
-  const QString port = QString(sim.readLine()).trimmed();
+  QString port = QString(sim.readLine()).trimmed();
+  std::unique_ptr<Ser2net> server;
+  const std::string via = argc > 2 ? argv[2] : "";
+  if (via == "tcp" || via == "rfc2217") {
+    server = std::make_unique<Ser2net>(tmp.path().toStdString(), port.toStdString(),
+                                       via == "tcp" ? Ser2net::Accepter::Raw : Ser2net::Accepter::Rfc2217);
+    port = QString::fromStdString(server->Address());
+  } else if (!via.empty()) {
+    std::fprintf(stderr, "the way to the sensor is tcp or rfc2217, not %s\n", via.c_str());
+    return 2;
+  }
+  std::printf("port %s\n", port.toStdString().c_str());
 
   // Measured from the first-start settings, leaving the operator's saved ones alone.
   QTemporaryDir settingsDir;

@@ -26,6 +26,8 @@
 #   KEEP=1         keep the work folder with every log
 #   LDS_TOOL_ARGS  more options for lds-tool, e.g. --diagnosis for the plots
 #   LDS_TRAILS=N   start lds-tool with trails of N revolutions (1 to 20)
+#   LDS_VIA=tcp|rfc2217  connect lds-tool through a real ser2net on 127.0.0.1
+#                  serving the simulator's terminal (default: the terminal)
 #
 # Installs rviz, ros-core, python3-rospy and python3-sensor-msgs from Debian
 # when missing. Everything talks over loopback; every process started here is
@@ -52,6 +54,8 @@ die() {
 case "$only" in "" | rviz | lds-tool) ;; *) die "ONLY must be rviz or lds-tool, not '$only'" ;; esac
 [[ -z ${LDS_TRAILS:-} || ( $LDS_TRAILS =~ ^[0-9]+$ && $LDS_TRAILS -ge 1 && $LDS_TRAILS -le 20 ) ]] || die "LDS_TRAILS must be a whole number from 1 to 20, not '$LDS_TRAILS'"
 [[ $baud =~ ^(115200|230400|460800)$ ]] || die "LDS_BAUD must be 115200, 230400 or 460800, not '$baud'"
+via=${LDS_VIA:-pty}
+case "$via" in pty | tcp | rfc2217) ;; *) die "LDS_VIA must be pty, tcp or rfc2217, not '$via'" ;; esac
 
 # ---------------------------------------------------------------------------
 # Debian packages for the RViz half
@@ -464,20 +468,45 @@ run_tool() {
     mkdir -p "$work/config/lds-tool"
     printf '[view]\ntrails=%s\n' "$LDS_TRAILS" >"$work/config/lds-tool/lds-tool.conf"
   fi
+  local port=$work/lds holder server_pid=""
+  if [ "$via" != pty ]; then
+    # ser2net opens the terminal when the tool connects, and holds it then.
+    local net_port stack=tcp
+    net_port=$(/usr/bin/python3 -c 'import socket
+s = socket.socket()
+s.bind(("127.0.0.1", 0))
+print(s.getsockname()[1])')
+    [ "$via" = rfc2217 ] && stack="telnet(rfc2217),tcp"
+    printf '%%YAML 1.1\n---\nconnection: &sensor\n  accepter: %s,127.0.0.1,%s\n  connector: serialdev,%s,%sn81,local\n' \
+      "$stack" "$net_port" "$work/lds" "$baud" >"$work/ser2net.yaml"
+    launch ser2net ser2net -n -d -u -c "$work/ser2net.yaml" -P "$work/ser2net.pid"
+    server_pid=$last
+    wait_for 10 grep -q "$(printf '0100007F:%04X [0-9A-F:]* 0A' "$net_port")" /proc/net/tcp || {
+      show_log ser2net
+      die "ser2net did not listen on 127.0.0.1:$net_port"
+    }
+    port=$via://127.0.0.1:$net_port
+  fi
   # shellcheck disable=SC2086 # the extra options are words on purpose
-  launch tool env XDG_CONFIG_HOME="$work/config" "$tool" --port "$work/lds" --baud "$baud" --connect ${LDS_TOOL_ARGS:-}
+  launch tool env XDG_CONFIG_HOME="$work/config" "$tool" --port "$port" --baud "$baud" --connect ${LDS_TOOL_ARGS:-}
   local tool_pid=$last
-  wait_for 60 tool_has_port "$tool_pid" || {
+  holder=${server_pid:-$tool_pid}
+  wait_for 60 tool_has_port "$holder" || {
     show_log tool
-    die "lds-tool did not open $work/lds within 60 s"
+    die "lds-tool did not open $port within 60 s"
   }
-  echo "   lds-tool (pid $tool_pid) connected at $baud baud; warming up $warmup s"
+  echo "   lds-tool (pid $tool_pid) connected to $port at $baud baud; warming up $warmup s"
   pause "$warmup"
   proc_alive "$tool_pid" || { show_log tool; die "lds-tool exited during the warm-up"; }
-  local p0 p1
+  local p0 p1 s0=0 s1=0
   p0=$(sim_points)
+  [ -z "$server_pid" ] || s0=$(ticks "$server_pid")
   measure tool "$tool_pid" "$sim_pid"
+  [ -z "$server_pid" ] || s1=$(ticks "$server_pid")
   p1=$(sim_points)
+  [ -z "$server_pid" ] || awk -v d=$((s1 - s0)) -v hz="$hz" -v w="$wall_tool" 'BEGIN {
+    printf "   ser2net (between simulator and tool) used %.1f %% of one core\n", 100 * d / hz / w
+  }'
   awk -v a="$p0" -v b="$p1" -v r="$rps" 'BEGIN {
     split(a, x, " "); split(b, y, " ")
     if (y[2] > x[2]) printf "   simulator sent %.0f points/s, %.0f a revolution\n", (y[1] - x[1]) / (y[2] - x[2]), (y[1] - x[1]) / (y[2] - x[2]) / r

@@ -13,27 +13,12 @@
 #include <regex>
 
 #include "sim/SimScene.h"
-#include "tests/support/ChildProcess.h"
+#include "tests/support/TextFile.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 namespace {
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  for (size_t start = 0, end; start < text.size(); start = end + 1) {
-    end = std::min(text.find('\n', start), text.size());
-    lines.push_back(text.substr(start, end - start));
-  }
-  return lines;
-}
-
-long Stat(const std::string& file, const std::string& key) {
-  std::smatch m;
-  const std::string text = ReadFile(file);
-  return std::regex_search(text, m, std::regex("(^|\n)" + key + "=(\\d+)")) ? std::stol(m[2]) : -1;
-}
 
 size_t Count(const std::string& text, const std::string& what) {
   size_t n = 0;
@@ -281,7 +266,7 @@ TEST_F(Road, MisuseGetsAClearMessageAndLeavesNothingBehind) {
       {LDS_RECORD_PATH,
        {"--port", "/nonexistent", "--csv", "@x.csv", "--raw", "@x.raw", "--pcd", "@d"},
        1,
-       "cannot open serial port /nonexistent",
+       "cannot open serial port /nonexistent: No such file or directory",
        {"x.csv", "x.raw", "d"}},
       {LDS_RECORD_PATH, {"--port", "p", "--csv", "@F", "--raw", "@F"}, 2, "--csv and --raw name the same file", {"F"}},
       {LDS_RECORD_PATH, {"--port", "p", "--pcd", "@F", "--raw", "@./F"}, 2, "name the same file", {"F"}},
@@ -289,6 +274,13 @@ TEST_F(Road, MisuseGetsAClearMessageAndLeavesNothingBehind) {
       {LDS_RECORD_PATH, {"--port", "p", "--csv", "@a", "--csv", "@b"}, 2, "option --csv given twice", {"a", "b"}},
       {LDS_RECORD_PATH, {"--port", "p", "--baud", "12345"}, 2, "--baud must be 115200, 230400 or 460800", {}},
       {LDS_RECORD_PATH, {"--port", "p", "--baud", "50"}, 2, "--baud must be", {}},
+      {LDS_RECORD_PATH, {"--port", "tcp://robot", "--csv", "@x.csv"}, 2, "--port: no port after the host", {"x.csv"}},
+      {LDS_RECORD_PATH,
+       {"--port", "tcp://127.0.0.1:1", "--csv", "@x.csv"},
+       1,
+       "cannot connect to tcp://127.0.0.1:1: connection refused",
+       {"x.csv"}},
+      {LDS_RECORD_PATH, {"--port", "tcp://robot:0"}, 2, "the port must be a number from 1 to 65535, not \"0\"", {}},
       {LDS_SIM_PATH, {"--link", "@taken"}, 2, "taken already exists; not replacing it", {}},
       {LDS_SIM_PATH, {"--link", "@devlink"}, 2, "devlink already exists", {}},
       {LDS_SIM_PATH, {"--replay", "@dir"}, 1, "cannot read " + P("dir") + ": Is a directory", {}},

@@ -7,18 +7,12 @@
 
 #include "protocol/KXProtocol.h"
 #include "sim/SimScene.h"
-#include "tests/support/ChildProcess.h"
+#include "tests/support/TextFile.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 namespace {
-
-long Stat(const std::string& file, const std::string& key) {
-  std::smatch m;
-  const std::string text = ReadFile(file);
-  return std::regex_search(text, m, std::regex("(^|\n)" + key + "=(\\d+)")) ? std::stol(m[2]) : -1;
-}
 
 // Connects, starts, takes points until `enough`, stops and takes the rest.
 std::vector<KXScanPoint> Receive(const std::string& port, size_t enough, KXLinkStats& stats) {

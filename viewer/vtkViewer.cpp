@@ -129,7 +129,7 @@ vtkSmartPointer<vtkActor> RingLabelsActor() {
 constexpr int kBackground = 26;
 
 // Replaces the geometry and per-point colours of a cloud actor with the given
-// clouds, oldest first, each with its colours faded towards the background by
+// clouds, in drawing order, each with its colours faded towards the background by
 // its weight in 256ths (256 keeps them). The actor and its rendering
 // properties stay. The visualizer's own update casts the mapper to a type it
 // does not have (undefined behaviour the sanitizers stop at), so the poly data
@@ -414,15 +414,15 @@ void vtkViewer::BuildRevolution(Revolution& revolution, bool newest) {
 }
 
 void vtkViewer::DrawTrail() {
-  // Revolution k of n (0 the oldest) keeps (trailLength - age) / trailLength of
-  // its colour, in 1/256 steps: the newest keeps it all, so one revolution
-  // looks exactly as without trails.
+  // A revolution `age` revolutions old keeps (trailLength - age) / trailLength
+  // of its colour, in 1/256 steps: the newest keeps it all, so one revolution
+  // looks exactly as without trails. Every point lies in one plane at one
+  // depth from the camera, and the depth test keeps the first point drawn on
+  // a pixel: the newest goes first, so that a still room shows it on top.
   std::vector<std::pair<const pcl::PointCloud<pcl::PointXYZRGB>*, int>> clouds;
-  const int n = static_cast<int>(trail.size());
-  for (int k = 0; k < n; ++k) {
-    const int age = n - 1 - k;
-    clouds.emplace_back(&trail[static_cast<size_t>(k)].display, 256 * (trailLength - age) / trailLength);
-  }
+  for (int age = 0; age < static_cast<int>(trail.size()); ++age)
+    clouds.emplace_back(&trail[trail.size() - 1 - static_cast<size_t>(age)].display,
+                        256 * (trailLength - age) / trailLength);
   // Updating in place keeps the actor, its point size and the rest of the
   // scene. Without the cloud (never expected) nothing is drawn.
   auto actors = visualizer->getCloudActorMap();

@@ -81,7 +81,7 @@ class vtkViewer : public QWidget {
   void InitScene();
   // Places the revolution's points; for the newest, also the pick cloud.
   void BuildRevolution(Revolution& revolution, bool newest);
-  // Draws the kept revolutions, oldest first so the newest lies on top.
+  // Draws the kept revolutions, newest first so that it lies on top.
   void DrawTrail();
   // Renders the scene once; every change of the scene ends here.
   void RenderView();

@@ -184,6 +184,31 @@ TEST(ViewerOnScreen, TrailsFadeOlderRevolutionsAndPickTheNewest) {
   EXPECT_EQ(brightness(4), newest);
 }
 
+// A still room under trails of ten: the newest revolution lies on top at full
+// colour, so the picture keeps the bright pixels of a single revolution.
+TEST(ViewerOnScreen, TheNewestRevolutionIsDrawnOverItsTrail) {
+  vtkViewer view;
+  view.resize(800, 450);
+  view.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+  auto revolution = [](int k) {  // a 3 m circle, its distances jittering by a few millimetres
+    std::vector<KXScanPoint> frame(600);
+    for (int s = 0; s < 600; ++s)
+      frame[s] = KXScanPoint{s * 0.6f, static_cast<uint16_t>(3000 + (s * 7 + k * 3) % 9), 250};
+    return frame;
+  };
+  auto bright = [&] {  // pixels at the full colour of intensity 250 (near red), none of the faded ones
+    return CountPixels(SceneArea(ScreenPixels(RenderWidget(view))),
+                       [](QRgb c) { return qRed(c) > 240 && qGreen(c) > 10 && qGreen(c) < 40 && qBlue(c) < 10; });
+  };
+  view.slotShowDeviceData(revolution(0));
+  const int single = bright();
+  EXPECT_GT(single, 900);
+  view.SetTrailLength(10);
+  for (int k = 1; k <= 10; ++k) view.slotShowDeviceData(revolution(k));
+  EXPECT_GE(bright(), single * 97 / 100);
+}
+
 TEST(ViewerOnScreen, DestroyingAViewerReleasesItsWholeScene) {
   for (int k = 0; k < 2; ++k) {  // the VTK factories are registered once, for every viewer
     vtkWeakPointer<vtkRenderWindow> window;

@@ -31,6 +31,7 @@
 #include <vtkVectorText.h>
 
 #include <QCoreApplication>
+#include <QEvent>
 #include <QSurfaceFormat>
 #include <algorithm>
 #include <cmath>
@@ -178,6 +179,22 @@ void UpdateCloudActor(vtkActor& actor,
   mapper->SetScalarRange(range);
 }
 
+// The visualizer's interactor style binds most letters, digits and signs:
+// they turn the rings into dots, switch to wireframe, fly or spin the camera,
+// toggle stereo, write screenshots and camera files into the working folder,
+// or end the program. The view keeps the style for its mouse events, and
+// its keys go on to the window instead, where the menus' shortcuts (the
+// space bar's hold) are the only keys that act.
+class KeysPassBy : public QObject {
+ public:
+  using QObject::QObject;
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() != QEvent::KeyPress && event->type() != QEvent::KeyRelease) return false;
+    event->ignore();  // taken from the scene, handed on to the widgets around it
+    return true;
+  }
+};
+
 }  // namespace
 
 // The legend's VTK objects. Each ShowScalarBar call replaces them; the smart
@@ -212,6 +229,7 @@ vtkViewer::vtkViewer(QWidget* parent) : QWidget(parent), ui(new Ui_vtkViewer), l
   ui->openGLWidget->hide();
   InitScene();
   visualizer->registerMouseCallback(&vtkViewer::OnMouseEvent, this);
+  ui->viewer->installEventFilter(new KeysPassBy(this));
 }
 
 vtkViewer::~vtkViewer() {

@@ -8,6 +8,8 @@
 #include <vtkRendererCollection.h>
 #include <vtkWeakPointer.h>
 
+#include <QDir>
+#include <QTemporaryDir>
 #include <QTest>
 #include <cmath>
 
@@ -207,6 +209,35 @@ TEST(ViewerOnScreen, TheNewestRevolutionIsDrawnOverItsTrail) {
   view.SetTrailLength(10);
   for (int k = 1; k <= 10; ++k) view.slotShowDeviceData(revolution(k));
   EXPECT_GE(bright(), single * 97 / 100);
+}
+
+// Keys typed into the view after a click change nothing on the display and
+// write nothing into the working folder; the mouse still measures.
+TEST(ViewerOnScreen, StrayKeysLeaveTheViewAlone) {
+  QTemporaryDir folder;
+  const QString before = QDir::currentPath();
+  ASSERT_TRUE(QDir::setCurrent(folder.path()));
+  vtkViewer view;
+  view.resize(800, 450);
+  view.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+  std::vector<KXScanPoint> frame(600);
+  for (int k = 0; k < 150; ++k) frame[k] = KXScanPoint{k * 0.6f, 3000, 200};
+  view.slotShowDeviceData(frame);
+  QWidget* scene = RenderWidget(view);
+  QTest::mouseClick(scene, Qt::LeftButton, Qt::NoModifier, scene->rect().center());
+  const QImage shown = ScreenPixels(scene);
+  for (const char* keys : {"pwsf3jcugorxl1+-", "eq"}) {
+    QTest::keyClicks(scene, keys);
+    QTest::keyClick(scene, Qt::Key_S, Qt::AltModifier);      // stereo
+    QTest::keyClick(scene, Qt::Key_S, Qt::ControlModifier);  // a camera file
+    QTest::qWait(300);                                       // a camera flight takes its time
+    EXPECT_TRUE(ScreenPixels(scene) == shown) << keys;
+  }
+  EXPECT_EQ(QDir().entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).join(' ').toStdString(), "");
+  QTest::mouseClick(scene, Qt::RightButton, Qt::NoModifier, WidgetPosOf(view, 0, 3));
+  EXPECT_GT(CountPixels(SceneArea(ScreenPixels(scene)), Red), 40);
+  QDir::setCurrent(before);
 }
 
 TEST(ViewerOnScreen, DestroyingAViewerReleasesItsWholeScene) {

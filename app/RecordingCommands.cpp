@@ -11,8 +11,8 @@
 #include "app/StatusLine.h"
 #include "protocol/KXProtocol.h"
 
-RecordingCommands::RecordingCommands(KXProtocol* protocol, QMainWindow* window, QMenu* fileMenu, StatusLine* status,
-                                     QString* saveDir)
+RecordingCommands::RecordingCommands(KXProtocol* protocol, const std::atomic<bool>* frameResetPending, vtkViewer* view,
+                                     QMainWindow* window, QMenu* fileMenu, StatusLine* status, QString* saveDir)
     : QObject(window), protocol(protocol), window(window) {
   saveRawAction = fileMenu->addAction(tr("保存原始数据…"));
   saveRawAction->setObjectName("actionSaveRaw");
@@ -23,8 +23,12 @@ RecordingCommands::RecordingCommands(KXProtocol* protocol, QMainWindow* window, 
       StopRawSaving();
       return;
     }
-    const QString file =
-        QFileDialog::getSaveFileName(this->window, tr("保存原始数据"), *saveDir, tr("原始数据 (*.raw)"));
+    QFileDialog dialog(this->window, tr("保存原始数据"), *saveDir, tr("原始数据 (*.raw)"));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    // A name without an extension gets ".raw" before the dialog asks about
+    // replacing a file: the recording is then listed when opening one.
+    dialog.setDefaultSuffix("raw");
+    const QString file = dialog.exec() == QDialog::Accepted ? dialog.selectedFiles().value(0) : QString();
     std::string error;
     if (file.isEmpty() || !rawSaver.Start(*this->protocol, file.toStdString(), error)) {
       saveRawAction->setChecked(false);
@@ -37,7 +41,7 @@ RecordingCommands::RecordingCommands(KXProtocol* protocol, QMainWindow* window, 
 
   fileMenu->addSeparator();
   // The controller belongs to the window, where its tool bar goes.
-  replay = new ReplayController(protocol, window, fileMenu, saveDir);
+  replay = new ReplayController(protocol, frameResetPending, view, window, fileMenu, saveDir);
   connect(replay, &ReplayController::aboutToOpen, this, [this] {
     emit replayOpening();
     emit settingsChanged();  // the folder

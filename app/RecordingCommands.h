@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QString>
+#include <atomic>
 
 #include "app/RawSaver.h"
 
@@ -11,6 +12,7 @@ class QMainWindow;
 class QMenu;
 class ReplayController;
 class StatusLine;
+class vtkViewer;
 
 // 文件 → 保存原始数据… (while connected: the live link's bytes into a file)
 // and 打开录制… / 关闭录制 (a recording plays instead of the live link).
@@ -18,8 +20,10 @@ class RecordingCommands : public QObject {
   Q_OBJECT
 
  public:
-  // Adds its entries to the end of `fileMenu`. `saveDir` is the window's last folder.
-  RecordingCommands(KXProtocol* protocol, QMainWindow* window, QMenu* fileMenu, StatusLine* status, QString* saveDir);
+  // Adds its entries to the end of `fileMenu`. `saveDir` is the window's last
+  // folder; the worker clears `frameResetPending` once it has reset its frame.
+  RecordingCommands(KXProtocol* protocol, const std::atomic<bool>* frameResetPending, vtkViewer* view,
+                    QMainWindow* window, QMenu* fileMenu, StatusLine* status, QString* saveDir);
 
   // The live link opened or closed: raw saving is offered only while it is
   // open, and ends with it.

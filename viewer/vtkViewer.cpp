@@ -417,6 +417,8 @@ void vtkViewer::slotShowDeviceData(std::vector<KXScanPoint> _kx_pointCloud) {
   // its heap resident until asked to give them back. Asked once, here.
   if (++framesArrived == kFramesBeforeTrim) malloc_trim(0);
   if (held) return;
+  if (startAnew) trail.clear();
+  startAnew = false;
   if (trail.size() >= static_cast<size_t>(trailLength)) trail.pop_front();
   trail.push_back(Revolution{std::move(_kx_pointCloud), {}});
   BuildRevolution(trail.back(), true);

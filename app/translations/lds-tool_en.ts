@@ -421,6 +421,18 @@
         <source> · 结束</source>
         <translation> · end</translation>
     </message>
+    <message>
+        <source>上一圈</source>
+        <translation>Previous revolution</translation>
+    </message>
+    <message>
+        <source>拖动到某一圈</source>
+        <translation>Drag to a revolution</translation>
+    </message>
+    <message>
+        <source>文件中没有数据包</source>
+        <translation>No packets in the file</translation>
+    </message>
 </context>
 <context>
     <name>StatusLine</name>

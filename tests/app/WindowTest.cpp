@@ -14,10 +14,12 @@
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
+#include <map>
 
 #include "app/FrameExport.h"
 #include "app/Language.h"
 #include "app/LinkHealth.h"
+#include "app/ReplayCursor.h"
 #include "tests/app/WindowDriver.h"
 #include "viewer/vtkViewer.h"
 // Last: it brings Xlib's macros.
@@ -354,6 +356,74 @@ TEST(ProgramTest, CommandLineAndMissingDisplay) {
     EXPECT_TRUE(QString(p.readAllStandardOutput() + p.readAllStandardError()).contains(r.output))
         << r.args.join(' ').toStdString();
   }
+}
+
+}  // namespace
+
+namespace {
+
+// The worker's part, played in step: each feed is one batch.
+struct Consumer {
+  Consumer() { settings.enableAlgoFilter = true; }
+  void Restart() {
+    protocol.ResetReceiver();
+    shown = assembler.Reset();
+  }
+  // Files what was fed; a completed frame is kept under the revolution reached.
+  void Take(int revolution) {
+    FrameAssembler::Result r = assembler.Step(protocol.TakeScanPoints(), settings, false);
+    if (r.frameReady) shown = frames[revolution] = r.frame;
+  }
+  // Plays until the cursor rests.
+  void Run(ReplayCursor& cursor) {
+    while (cursor.Busy()) {
+      cursor.Feed(protocol, 0);
+      Take(cursor.Revolution());
+    }
+  }
+  KXProtocol protocol;
+  ScanFilter filter;
+  FrameAssembler assembler{filter};
+  ScanSettings settings;
+  std::vector<KXScanPoint> shown;
+  std::map<int, std::vector<KXScanPoint>> frames;
+};
+
+// The replay's feeds give the frames of a worker that takes every packet on
+// its own; a jump to revolution k, back or ahead, from rest or mid-turn,
+// shows the frame a linear play shows there.
+TEST(ReplayCursorTest, ASeekShowsTheFrameOfALinearPlay) {
+  testing::internal::CaptureStdout();  // the decoder's CRC reports
+  const std::vector<uint8_t> recording = RoomRecording(13);
+  Consumer packetwise;
+  RawReplay reader;
+  reader.Load(recording);
+  while (!reader.AtEnd()) {
+    reader.PlayPackets(1, packetwise.protocol);
+    packetwise.Take(reader.Revolution());
+  }
+  ASSERT_EQ(packetwise.frames.size(), 13u);  // the partial first one too
+  ReplayCursor linear, jumping;
+  linear.Load(recording);
+  jumping.Load(recording);
+  Consumer a, b;
+  linear.Play(true, 0);
+  a.Run(linear);
+  EXPECT_TRUE(a.frames == packetwise.frames);
+  EXPECT_TRUE(linear.AtEnd() && !linear.Playing());
+
+  for (int k : {7, 3, 4, 6, 1, 12, 2, 2, 11}) {
+    if (jumping.SeekTo(k)) b.Restart();
+    b.Run(jumping);
+    EXPECT_EQ(jumping.Revolution(), k);
+    EXPECT_TRUE(b.shown == packetwise.frames.at(k)) << "revolution " << k;
+    jumping.Play(true, 0);  // a few packets on, then a jump from mid-turn
+    jumping.Feed(b.protocol, 0);
+    jumping.Pause();
+  }
+  EXPECT_TRUE(jumping.SeekTo(0));
+  EXPECT_EQ(jumping.Revolution(), 0);
+  testing::internal::GetCapturedStdout();
 }
 
 }  // namespace

@@ -146,18 +146,20 @@ TEST(ViewerOnScreen, EveryChangeReachesTheDisplayByItself) {
 }
 
 // Trails of three: arcs at 2, 3 and 4 m, shown in that order, fade with age; a
-// right click picks from the newest alone; a trail of one shows the newest alone.
+// right click picks from the newest alone; a trail of one, or one started
+// anew, shows the newest alone.
 TEST(ViewerOnScreen, TrailsFadeOlderRevolutionsAndPickTheNewest) {
   vtkViewer view;
   view.resize(800, 450);
   view.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
   view.SetTrailLength(3);
-  for (uint16_t mm : {2000, 3000, 4000}) {
+  auto arc = [](uint16_t mm) {
     std::vector<KXScanPoint> frame(600);
     for (int k = 0; k < 150; ++k) frame[k] = KXScanPoint{k * 0.6f, mm, 200};
-    view.slotShowDeviceData(frame);
-  }
+    return frame;
+  };
+  for (uint16_t mm : {2000, 3000, 4000}) view.slotShowDeviceData(arc(mm));
   auto at = [&](double m, double rad) { return WidgetPosOf(view, m * std::cos(rad), m * std::sin(rad)); };
   // The brightest tinted pixel (neither the grey background nor a ring) by an arc's 30-degree point.
   auto brightness = [&](double m) {
@@ -184,6 +186,14 @@ TEST(ViewerOnScreen, TrailsFadeOlderRevolutionsAndPickTheNewest) {
   view.SetTrailLength(1);
   EXPECT_EQ(brightness(2) + brightness(3), 0);
   EXPECT_EQ(brightness(4), newest);
+
+  // A new stream (a replay's jump): the next revolution shows alone.
+  view.SetTrailLength(3);
+  view.slotShowDeviceData(arc(3000));
+  view.StartTrailAnew();
+  view.slotShowDeviceData(arc(2000));
+  EXPECT_EQ(brightness(3) + brightness(4), 0);
+  EXPECT_EQ(brightness(2), newest);
 }
 
 // A still room under trails of ten: the newest revolution lies on top at full

@@ -99,7 +99,8 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui_MainWin
     connect(a, &QAction::triggered, this, &MainWindow::SaveSettings);
   connect(ui->connectButton, &QPushButton::clicked, this, &MainWindow::SaveSettings);
 
-  recording = new RecordingCommands(protocol, &frameResetPending, ui->viewerWidget, this, ui->menu_2, status, &saveDir);
+  recording = new RecordingCommands(protocol, &frameResetPending, ui->viewerWidget, diagnosisDock, this, ui->menu_2,
+                                    status, &saveDir);
   connect(recording, &RecordingCommands::settingsChanged, this, &MainWindow::SaveSettings);
   connect(recording, &RecordingCommands::replayOpening, this, [this] {
     if (ui->connectButton->text() == tr("断开")) on_connectButton_clicked();

@@ -6,14 +6,17 @@
 #include <QMainWindow>
 #include <QMenu>
 #include <QMessageBox>
+#include <QTime>
 
+#include "app/DiagnosisDock.h"
 #include "app/ReplayController.h"
 #include "app/StatusLine.h"
 #include "protocol/KXProtocol.h"
 
 RecordingCommands::RecordingCommands(KXProtocol* protocol, const std::atomic<bool>* frameResetPending, vtkViewer* view,
-                                     QMainWindow* window, QMenu* fileMenu, StatusLine* status, QString* saveDir)
-    : QObject(window), protocol(protocol), window(window) {
+                                     DiagnosisDock* dock, QMainWindow* window, QMenu* fileMenu, StatusLine* status,
+                                     QString* saveDir)
+    : QObject(window), protocol(protocol), window(window), dock(dock) {
   saveRawAction = fileMenu->addAction(tr("保存原始数据…"));
   saveRawAction->setObjectName("actionSaveRaw");
   saveRawAction->setCheckable(true);
@@ -42,19 +45,24 @@ RecordingCommands::RecordingCommands(KXProtocol* protocol, const std::atomic<boo
   fileMenu->addSeparator();
   // The controller belongs to the window, where its tool bar goes.
   replay = new ReplayController(protocol, frameResetPending, view, window, fileMenu, saveDir);
-  connect(replay, &ReplayController::aboutToOpen, this, [this] {
+  connect(replay, &ReplayController::aboutToOpen, this, [this](const QString& path) {
     emit replayOpening();
     emit settingsChanged();  // the folder
+    this->dock->StartSource(tr("回放 %1").arg(QFileInfo(path).fileName()));
   });
-  // The counters start anew, as on connecting.
+  // The counters start anew, as on connecting; the plots break their lines.
   connect(replay, &ReplayController::restarted, this, [this, status] {
     emit replayRestarted();
     status->LinkStarted();
+    this->dock->BreakLines();
   });
   connect(replay, &ReplayController::closed, status, &StatusLine::LinkEnded);
 }
 
-void RecordingCommands::LinkOpened() { saveRawAction->setEnabled(true); }
+void RecordingCommands::LinkOpened() {
+  saveRawAction->setEnabled(true);
+  dock->StartSource(tr("实时，%1 连接").arg(QTime::currentTime().toString("HH:mm:ss")));
+}
 
 void RecordingCommands::LinkClosed() {
   StopRawSaving();

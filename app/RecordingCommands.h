@@ -6,6 +6,7 @@
 
 #include "app/RawSaver.h"
 
+class DiagnosisDock;
 class KXProtocol;
 class QAction;
 class QMainWindow;
@@ -23,10 +24,10 @@ class RecordingCommands : public QObject {
   // Adds its entries to the end of `fileMenu`. `saveDir` is the window's last
   // folder; the worker clears `frameResetPending` once it has reset its frame.
   RecordingCommands(KXProtocol* protocol, const std::atomic<bool>* frameResetPending, vtkViewer* view,
-                    QMainWindow* window, QMenu* fileMenu, StatusLine* status, QString* saveDir);
+                    DiagnosisDock* dock, QMainWindow* window, QMenu* fileMenu, StatusLine* status, QString* saveDir);
 
   // The live link opened or closed: raw saving is offered only while it is
-  // open, and ends with it.
+  // open, and ends with it. The plots start anew with each link.
   void LinkOpened();
   void LinkClosed();
   // Ends a replay, for the live link to take over.
@@ -52,6 +53,7 @@ class RecordingCommands : public QObject {
   KXProtocol* protocol;
   QMainWindow* window;
   RawSaver rawSaver;
+  DiagnosisDock* dock;
   QAction* saveRawAction = nullptr;
   ReplayController* replay = nullptr;
 };

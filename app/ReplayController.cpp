@@ -65,7 +65,7 @@ bool ReplayController::Open(const QString& path) {
     return false;
   }
   Close();
-  emit aboutToOpen();
+  emit aboutToOpen(path);
   cursor = std::move(opened);
   open = true;
   closeAction->setEnabled(true);

@@ -47,8 +47,8 @@ class ReplayController : public QObject {
   static QString RecordingPath(const QString& typed);
 
  signals:
-  // Before the first byte: the window lets go of the live link.
-  void aboutToOpen();
+  // Before the first byte of the file at `path`: the window lets go of the live link.
+  void aboutToOpen(const QString& path);
   // The decoder has been reset and plays anew: the frame and the counters start anew.
   void restarted();
   void closed();

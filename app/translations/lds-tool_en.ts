@@ -43,6 +43,10 @@
         <source>丢弃字节/秒</source>
         <translation>Skipped bytes/s</translation>
     </message>
+    <message>
+        <source>数据来源：%1</source>
+        <translation>Source: %1</translation>
+    </message>
 </context>
 <context>
     <name>FrameExport</name>
@@ -357,6 +361,14 @@
     <message>
         <source>写入保存文件失败！</source>
         <translation>Writing to the save file failed!</translation>
+    </message>
+    <message>
+        <source>回放 %1</source>
+        <translation>replay of %1</translation>
+    </message>
+    <message>
+        <source>实时，%1 连接</source>
+        <translation>live, connected at %1</translation>
     </message>
 </context>
 <context>

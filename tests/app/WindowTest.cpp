@@ -14,12 +14,18 @@
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QtCharts/QChartView>
+#include <QtCharts/QLineSeries>
+#include <QtCharts/QValueAxis>
+#include <cmath>
 #include <map>
 
+#include "app/DiagnosisDock.h"
 #include "app/FrameExport.h"
 #include "app/Language.h"
 #include "app/LinkHealth.h"
 #include "app/ReplayCursor.h"
+#include "app/StatusLine.h"
 #include "tests/app/WindowDriver.h"
 #include "viewer/vtkViewer.h"
 // Last: it brings Xlib's macros.
@@ -424,6 +430,59 @@ TEST(ReplayCursorTest, ASeekShowsTheFrameOfALinearPlay) {
   EXPECT_TRUE(jumping.SeekTo(0));
   EXPECT_EQ(jumping.Revolution(), 0);
   testing::internal::GetCapturedStdout();
+}
+
+// The plots hold one source at a time; their time ticks are whole and even,
+// counts have whole ticks, and a line breaks where its data stopped or a
+// replay jumped.
+TEST(DiagnosisDockTest, EvenTicksWholeCountsAndBrokenLines) {
+  DiagnosisDock dock;
+  dock.StartSource("/dev/ttyLDS");
+  EXPECT_EQ(Find<QLabel>(dock, "diagnosisSource")->text(), "数据来源：/dev/ttyLDS");
+  const int64_t start = MonotonicMs();
+  auto revolutions = [&](int64_t from, int n) {
+    for (int k = 0; k < n; ++k) {
+      RevolutionFigures f;
+      f.timeMs = from + 100 * k, f.speedRpm = 600, f.points = 450 + k % 2, f.emptyPoints = k % 3;
+      dock.AddRevolution(f);
+    }
+  };
+  KXLinkStats link;
+  for (int64_t t : {0, 1000, 2000, 3000, 8000, 9000, 10000}) {  // quiet from 3 s to 8 s
+    link.packets += 375, link.crcErrors += t < 5000 ? 1 : 0;
+    dock.AddLinkSample(link, start + t);
+  }
+  revolutions(start, 20);
+  revolutions(start + 5000, 20);  // after 3 s without a revolution
+  dock.BreakLines();              // a replay jumped
+  revolutions(start + 7000, 20);
+  dock.Refresh();
+  auto lines = [&](const char* plot) {
+    int drawn = 0;
+    for (QtCharts::QAbstractSeries* series : Find<QtCharts::QChartView>(dock, plot)->chart()->series())
+      drawn += static_cast<QtCharts::QLineSeries*>(series)->count() > 0;
+    return drawn;
+  };
+  EXPECT_EQ(lines("speedPlot"), 3);
+  EXPECT_EQ(lines("pointsPlot"), 6);
+  EXPECT_EQ(lines("packetsPlot"), 4);
+  // Whole counts (0 to 2 empty points, 0 or 1 CRC error a second) on whole ticks from 0.
+  for (const char* plot : {"pointsPlot", "packetsPlot", "skippedPlot"})
+    for (QtCharts::QAbstractAxis* a : Find<QtCharts::QChartView>(dock, plot)->chart()->axes(Qt::Vertical)) {
+      auto* axis = static_cast<QtCharts::QValueAxis*>(a);
+      EXPECT_TRUE(axis->tickType() == QtCharts::QValueAxis::TicksDynamic && axis->min() == 0 &&
+                  axis->tickInterval() >= 1 && std::fmod(axis->tickInterval(), 1.0) == 0 &&
+                  std::fmod(axis->max(), axis->tickInterval()) == 0)
+          << plot << " " << axis->max() << " by " << axis->tickInterval();
+    }
+  for (int span : DiagnosisDock::kSpansSeconds) {  // from -span to 0 in whole, even steps, at most six
+    const int step = DiagnosisDock::TimeTickSeconds(span);
+    EXPECT_TRUE(span % step == 0 && span / step <= 6) << span;
+  }
+
+  dock.StartSource("replay.raw");
+  revolutions(start - 1000, 5);  // measured before the switch, late to arrive
+  EXPECT_EQ(dock.RevolutionsKept() + dock.SecondsKept(), 0u);
 }
 
 }  // namespace

@@ -76,6 +76,14 @@ void FitCountAxis(QValueAxis* axis, double hi) {
   axis->setRange(0.0, std::ceil(top / step) * step);
 }
 
+// Whole seconds between the time axis' ticks for a span: a round step that
+// divides it evenly, six steps at most.
+int TimeTickSeconds(int spanSeconds) {
+  for (int step : {1, 2, 5, 10, 15, 30, 60, 120, 300, 600})
+    if (spanSeconds % step == 0 && spanSeconds / step <= 6) return step;
+  return std::max(1, spanSeconds);
+}
+
 }  // namespace
 
 DiagnosisDock::DiagnosisDock(QWidget* parent) : QDockWidget(tr("诊断"), parent) {
@@ -172,12 +180,6 @@ QLineSeries* DiagnosisDock::Line(Plot& plot, Series& series, size_t k) {
     series.lines.push_back(line);
   }
   return series.lines[k];
-}
-
-int DiagnosisDock::TimeTickSeconds(int spanSeconds) {
-  for (int step : {1, 2, 5, 10, 15, 30, 60, 120, 300, 600})
-    if (spanSeconds % step == 0 && spanSeconds / step <= 6) return step;
-  return std::max(1, spanSeconds);
 }
 
 void DiagnosisDock::StartSource(const QString& name) {

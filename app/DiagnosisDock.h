@@ -50,8 +50,6 @@ class DiagnosisDock : public QDockWidget {
   int SpanSeconds() const;
   size_t RevolutionsKept() const { return revolutions.size(); }
   size_t SecondsKept() const { return seconds.size(); }
-  // Whole seconds between the time axis' even ticks for a span.
-  static int TimeTickSeconds(int spanSeconds);
 
   // A new source of data: the history of the last one goes, and `name` is
   // shown above the plots.

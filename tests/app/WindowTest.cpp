@@ -475,9 +475,15 @@ TEST(DiagnosisDockTest, EvenTicksWholeCountsAndBrokenLines) {
                   std::fmod(axis->max(), axis->tickInterval()) == 0)
           << plot << " " << axis->max() << " by " << axis->tickInterval();
     }
-  for (int span : DiagnosisDock::kSpansSeconds) {  // from -span to 0 in whole, even steps, at most six
-    const int step = DiagnosisDock::TimeTickSeconds(span);
-    EXPECT_TRUE(span % step == 0 && span / step <= 6) << span;
+  auto* spans = Find<QComboBox>(dock, "spanBox");
+  for (int i = 0; i < spans->count(); ++i) {  // from -span to 0 in whole, even steps, at most six
+    spans->setCurrentIndex(i);
+    auto* time = static_cast<QtCharts::QValueAxis*>(
+        Find<QtCharts::QChartView>(dock, "speedPlot")->chart()->axes(Qt::Horizontal).value(0));
+    const double step = time->tickInterval(), span = -time->min();
+    EXPECT_TRUE(time->tickType() == QtCharts::QValueAxis::TicksDynamic && std::fmod(step, 1.0) == 0 &&
+                std::fmod(span, step) == 0 && span / step <= 6)
+        << span << " by " << step;
   }
 
   dock.StartSource("replay.raw");

@@ -427,8 +427,10 @@ TEST(ReplayCursorTest, ASeekShowsTheFrameOfALinearPlay) {
     jumping.Feed(b.protocol, 0);
     jumping.Pause();
   }
-  EXPECT_TRUE(jumping.SeekTo(0));
-  EXPECT_EQ(jumping.Revolution(), 0);
+  EXPECT_TRUE(jumping.SeekTo(0));  // back to the beginning, from part-way into the first revolution too
+  jumping.Play(true, 0);
+  jumping.Feed(b.protocol, 0);
+  EXPECT_TRUE(jumping.SeekTo(0) && jumping.TimeMs() == 0);
   testing::internal::GetCapturedStdout();
 }
 

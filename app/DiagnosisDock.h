@@ -11,6 +11,7 @@
 #include "scan/RevolutionStats.h"
 
 class QComboBox;
+class QLabel;
 namespace QtCharts {
 class QChart;
 class QChartView;
@@ -27,7 +28,9 @@ class QValueAxis;
 // same pass of the event loop as the frame or the status line: the window,
 // composed through OpenGL for the 3-D view, is then composed once for both.
 // History is kept for the longest span, so memory stays bounded however long
-// the window runs.
+// the window runs. It holds one source at a time (a connection, a replayed
+// file), named above the plots; a line breaks where its source was silent or
+// a replay jumped, rather than joining the two sides.
 class DiagnosisDock : public QDockWidget {
   Q_OBJECT
 
@@ -37,12 +40,23 @@ class DiagnosisDock : public QDockWidget {
   static constexpr int kRefreshMs = 1000;
   // Revolutions at up to 50 a second over the longest span: a hard cap.
   static constexpr size_t kMaxRevolutions = 50 * 600;
+  // A line breaks across a longer silence: about twenty revolutions of a
+  // slow sensor, or a link sample that came two and a half seconds late.
+  static constexpr int64_t kRevolutionGapMs = 2000;
+  static constexpr int64_t kSampleGapMs = 2500;
 
   explicit DiagnosisDock(QWidget* parent = nullptr);
 
   int SpanSeconds() const;
   size_t RevolutionsKept() const { return revolutions.size(); }
   size_t SecondsKept() const { return seconds.size(); }
+
+  // A new source of data: the history of the last one goes, and `name` is
+  // shown above the plots.
+  void StartSource(const QString& name);
+  // The source goes on from another place (a replay jumped): the lines
+  // break here.
+  void BreakLines();
 
  public slots:
   void AddRevolution(const RevolutionFigures& figures);
@@ -62,12 +76,22 @@ class DiagnosisDock : public QDockWidget {
     float speedRpm;
     uint32_t points;
     uint32_t emptyPoints;
+    bool breakBefore;
   };
   struct Second {
     int64_t timeMs;
     double packets;
     double crcErrors;
     double skippedBytes;
+    bool breakBefore;
+  };
+  // One quantity: a line per stretch without a break. The first carries the
+  // legend; the others are made as breaks need them, and kept.
+  struct Series {
+    QString name;
+    QColor colour;
+    QtCharts::QValueAxis* axis = nullptr;
+    std::vector<QtCharts::QLineSeries*> lines;
   };
   struct Plot {
     QtCharts::QChart* chart = nullptr;
@@ -75,13 +99,18 @@ class DiagnosisDock : public QDockWidget {
     QtCharts::QValueAxis* time = nullptr;
     QtCharts::QValueAxis* left = nullptr;
     QtCharts::QValueAxis* right = nullptr;  // for a second series of another scale
-    std::vector<QtCharts::QLineSeries*> series;
+    std::vector<Series> series;
   };
   Plot MakePlot(const QString& objectName, const QStringList& names, const std::vector<QColor>& colours,
                 bool secondAxis);
+  QtCharts::QLineSeries* Line(Plot& plot, Series& series, size_t k);
   void DropOld(int64_t nowMs);
 
   QComboBox* spanBox = nullptr;
+  QLabel* sourceLabel = nullptr;
+  int64_t sourceStartMs = 0;      // figures measured before the source started are dropped
+  bool breakRevolutions = false;  // the next revolution or link sample starts a new stretch
+  bool breakSeconds = false;
   int64_t lastRefreshMs = 0;
   std::vector<Plot> plots;  // speed; points; packets and CRC errors; skipped bytes
   std::deque<Revolution> revolutions;

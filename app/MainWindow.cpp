@@ -78,7 +78,8 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui_MainWin
     connect(a, &QAction::triggered, this, &MainWindow::SaveSettings);
   connect(ui->connectButton, &QPushButton::clicked, this, &MainWindow::SaveSettings);
 
-  recording = new RecordingCommands(protocol, this, ui->menu_2, status, &saveDir);
+  recording = new RecordingCommands(protocol, &frameResetPending, ui->viewerWidget, diagnosisDock, this, ui->menu_2,
+                                    status, &saveDir);
   connect(recording, &RecordingCommands::settingsChanged, this, &MainWindow::SaveSettings);
   connect(recording, &RecordingCommands::replayOpening, this, [this] {
     if (link->Current() == LinkControl::State::Connected) on_connectButton_clicked();

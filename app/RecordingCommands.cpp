@@ -6,14 +6,17 @@
 #include <QMainWindow>
 #include <QMenu>
 #include <QMessageBox>
+#include <QTime>
 
+#include "app/DiagnosisDock.h"
 #include "app/ReplayController.h"
 #include "app/StatusLine.h"
 #include "protocol/KXProtocol.h"
 
-RecordingCommands::RecordingCommands(KXProtocol* protocol, QMainWindow* window, QMenu* fileMenu, StatusLine* status,
+RecordingCommands::RecordingCommands(KXProtocol* protocol, const std::atomic<bool>* frameResetPending, vtkViewer* view,
+                                     DiagnosisDock* dock, QMainWindow* window, QMenu* fileMenu, StatusLine* status,
                                      QString* saveDir)
-    : QObject(window), protocol(protocol), window(window), status(status) {
+    : QObject(window), protocol(protocol), window(window), status(status), dock(dock) {
   saveRawAction = fileMenu->addAction(tr("保存原始数据…"));
   saveRawAction->setObjectName("actionSaveRaw");
   saveRawAction->setCheckable(true);
@@ -23,8 +26,12 @@ RecordingCommands::RecordingCommands(KXProtocol* protocol, QMainWindow* window, 
       this->status->SetNote(StopRawSaving());
       return;
     }
-    const QString file =
-        QFileDialog::getSaveFileName(this->window, tr("保存原始数据"), *saveDir, tr("原始数据 (*.raw)"));
+    QFileDialog dialog(this->window, tr("保存原始数据"), *saveDir, tr("原始数据 (*.raw)"));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    // A name without an extension gets ".raw" before the dialog asks about
+    // replacing a file: the recording is then listed when opening one.
+    dialog.setDefaultSuffix("raw");
+    const QString file = dialog.exec() == QDialog::Accepted ? dialog.selectedFiles().value(0) : QString();
     std::string error;
     if (file.isEmpty() || !rawSaver.Start(*this->protocol, file.toStdString(), error)) {
       saveRawAction->setChecked(false);
@@ -44,20 +51,25 @@ RecordingCommands::RecordingCommands(KXProtocol* protocol, QMainWindow* window, 
 
   fileMenu->addSeparator();
   // The controller belongs to the window, where its tool bar goes.
-  replay = new ReplayController(protocol, window, fileMenu, saveDir);
-  connect(replay, &ReplayController::aboutToOpen, this, [this] {
+  replay = new ReplayController(protocol, frameResetPending, view, window, fileMenu, saveDir);
+  connect(replay, &ReplayController::aboutToOpen, this, [this](const QString& path) {
     emit replayOpening();
     emit settingsChanged();  // the folder
+    this->dock->StartSource(tr("回放 %1").arg(QFileInfo(path).fileName()));
   });
-  // The counters start anew, as on connecting.
+  // The counters start anew, as on connecting; the plots break their lines.
   connect(replay, &ReplayController::restarted, this, [this, status] {
     emit replayRestarted();
     status->LinkStarted();
+    this->dock->BreakLines();
   });
   connect(replay, &ReplayController::closed, status, &StatusLine::LinkEnded);
 }
 
-void RecordingCommands::LinkOpened() { saveRawAction->setEnabled(true); }
+void RecordingCommands::LinkOpened() {
+  saveRawAction->setEnabled(true);
+  dock->StartSource(tr("实时，%1 连接").arg(QTime::currentTime().toString("HH:mm:ss")));
+}
 
 QString RecordingCommands::LinkClosed() {
   saveRawAction->setEnabled(false);

@@ -2,15 +2,18 @@
 
 #include <QObject>
 #include <QString>
+#include <atomic>
 
 #include "app/RawSaver.h"
 
+class DiagnosisDock;
 class KXProtocol;
 class QAction;
 class QMainWindow;
 class QMenu;
 class ReplayController;
 class StatusLine;
+class vtkViewer;
 
 // 文件 → 保存原始数据… (while connected: the live link's bytes into a file)
 // and 打开录制… / 关闭录制 (a recording plays instead of the live link).
@@ -18,12 +21,14 @@ class RecordingCommands : public QObject {
   Q_OBJECT
 
  public:
-  // Adds its entries to the end of `fileMenu`. `saveDir` is the window's last folder.
-  RecordingCommands(KXProtocol* protocol, QMainWindow* window, QMenu* fileMenu, StatusLine* status, QString* saveDir);
+  // Adds its entries to the end of `fileMenu`. `saveDir` is the window's last
+  // folder; the worker clears `frameResetPending` once it has reset its frame.
+  RecordingCommands(KXProtocol* protocol, const std::atomic<bool>* frameResetPending, vtkViewer* view,
+                    DiagnosisDock* dock, QMainWindow* window, QMenu* fileMenu, StatusLine* status, QString* saveDir);
 
   // The live link opened or closed: raw saving is offered only while it is
-  // open, and ends with it. Returns the status line's note on a raw file it
-  // ended, or nothing.
+  // open, and ends with it. The plots start anew with each link. LinkClosed
+  // returns the status line's note on a raw file it ended, or nothing.
   void LinkOpened();
   QString LinkClosed();
   // Ends a replay, for the live link to take over.
@@ -52,6 +57,7 @@ class RecordingCommands : public QObject {
   StatusLine* status;
   QString rawName;  // the file's name, for the status line
   RawSaver rawSaver;
+  DiagnosisDock* dock;
   QAction* saveRawAction = nullptr;
   ReplayController* replay = nullptr;
 };

@@ -8,10 +8,11 @@
 #include <QMainWindow>
 #include <QMenu>
 #include <QMessageBox>
+#include <QSlider>
 #include <QToolBar>
-#include <algorithm>
 
 #include "protocol/KXProtocol.h"
+#include "viewer/vtkViewer.h"
 
 namespace {
 
@@ -19,14 +20,24 @@ constexpr int kTickMs = 2;
 
 }  // namespace
 
-ReplayController::ReplayController(KXProtocol* protocol, QMainWindow* window, QMenu* fileMenu, QString* lastDir)
-    : QObject(window), protocol(protocol), window(window), lastDir(lastDir) {
+ReplayController::ReplayController(KXProtocol* protocol, const std::atomic<bool>* frameResetPending, vtkViewer* view,
+                                   QMainWindow* window, QMenu* fileMenu, QString* lastDir)
+    : QObject(window),
+      protocol(protocol),
+      frameResetPending(frameResetPending),
+      view(view),
+      window(window),
+      lastDir(lastDir) {
   QAction* openAction = fileMenu->addAction(tr("打开录制…"));
   openAction->setObjectName("actionOpenReplay");
   connect(openAction, &QAction::triggered, this, [this] {
-    const QString path = QFileDialog::getOpenFileName(this->window, tr("打开录制"), *this->lastDir,
-                                                      tr("原始数据 (*.raw);;所有文件 (*)"));
-    if (path.isEmpty()) return;
+    QFileDialog dialog(this->window, tr("打开录制"), *this->lastDir, tr("原始数据 (*.raw);;所有文件 (*)"));
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    // Any name is taken: one typed without its ".raw" is found below, and a
+    // missing file is reported with the system's reason.
+    dialog.setFileMode(QFileDialog::AnyFile);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
+    const QString path = RecordingPath(dialog.selectedFiles().first());
     *this->lastDir = QFileInfo(path).absolutePath();
     Open(path);
   });
@@ -37,39 +48,56 @@ ReplayController::ReplayController(KXProtocol* protocol, QMainWindow* window, QM
 
   timer.setInterval(kTickMs);
   connect(&timer, &QTimer::timeout, this, &ReplayController::Tick);
+  clock.start();
+}
+
+QString ReplayController::RecordingPath(const QString& typed) {
+  const QFileInfo info(typed);
+  return info.exists() || info.fileName().contains('.') ? typed : typed + ".raw";
 }
 
 bool ReplayController::Open(const QString& path) {
   std::string error;
-  RawReplay opened;
+  ReplayCursor opened;
   if (!opened.Open(path.toStdString(), error)) {
     QMessageBox::critical(window, tr("错误"),
                           tr("打开录制文件失败！") + "\n" + path + "\n" + QString::fromStdString(error));
     return false;
   }
   Close();
-  emit aboutToOpen();
-  reader = std::move(opened);
+  emit aboutToOpen(path);
+  cursor = std::move(opened);
   open = true;
   closeAction->setEnabled(true);
 
   bar = new QToolBar(tr("回放"), window);
   bar->setObjectName("replayBar");
   bar->setMovable(false);
+  auto* name = new QLabel(QFileInfo(path).fileName() + "  ", bar);
+  name->setObjectName("replayFile");
+  name->setToolTip(QFileInfo(path).absoluteFilePath());
+  bar->addWidget(name);
   playAction = bar->addAction(tr("播放"));
   playAction->setObjectName("actionReplayPlay");
   playAction->setCheckable(true);
   connect(playAction, &QAction::toggled, this, &ReplayController::SetPlaying);
+  QAction* back = bar->addAction(tr("上一圈"));
+  back->setObjectName("actionReplayBack");
   QAction* step = bar->addAction(tr("下一圈"));
   step->setObjectName("actionReplayStep");
-  connect(step, &QAction::triggered, this, [this] {
-    playAction->setChecked(false);
-    reader.PlayRevolution(*protocol);
-    ShowPosition();
-  });
+  for (auto [action, by] : {std::pair{back, -1}, std::pair{step, 1}}) {
+    connect(action, &QAction::triggered, this, [this, by = by] {
+      SetPlaying(false);
+      Seek(cursor.Revolution() + by);
+    });
+  }
   QAction* rewind = bar->addAction(tr("回到开头"));
   rewind->setObjectName("actionReplayRewind");
-  connect(rewind, &QAction::triggered, this, &ReplayController::Restart);
+  connect(rewind, &QAction::triggered, this, [this] {
+    const bool playing = Playing();
+    Restart();
+    if (playing) SetPlaying(true);
+  });
   bar->addSeparator();
   auto* speed = new QActionGroup(bar);
   QAction* paced = bar->addAction(tr("原速"));
@@ -80,11 +108,23 @@ bool ReplayController::Open(const QString& path) {
     speed->addAction(a);
   }
   paced->setChecked(true);
-  // Switching to the recorded pace goes on from where the replay is.
-  connect(paced, &QAction::toggled, this, [this](bool on) {
-    if (on && Playing()) SetPlaying(true);
+  // A change of speed goes on from where the replay is.
+  connect(fastAction, &QAction::toggled, this, [this](bool fast) {
+    if (Playing()) cursor.Play(fast, NowMs());
   });
   bar->addSeparator();
+  slider = new QSlider(Qt::Horizontal, bar);
+  slider->setObjectName("replaySlider");
+  slider->setRange(0, cursor.Revolutions());
+  slider->setEnabled(cursor.Revolutions() > 0);
+  slider->setMinimumWidth(160);
+  slider->setToolTip(tr("拖动到某一圈"));
+  // A click on the groove or a key jumps at once; a drag jumps where it is let go.
+  connect(slider, &QSlider::valueChanged, this, [this](int k) {
+    if (!slider->isSliderDown()) Seek(k);
+  });
+  connect(slider, &QSlider::sliderReleased, this, [this] { Seek(slider->value()); });
+  bar->addWidget(slider);
   position = new QLabel(bar);
   position->setObjectName("replayPosition");
   bar->addWidget(position);
@@ -109,27 +149,39 @@ void ReplayController::Close() {
   bar->deleteLater();
   bar = nullptr;
   playAction = fastAction = nullptr;
+  slider = nullptr;
   position = nullptr;
-  reader = RawReplay();
+  cursor = ReplayCursor();
   emit closed();
 }
 
 void ReplayController::Restart() {
-  reader.Rewind();
+  cursor.Rewind();
+  Restarted();
+  ShowPosition();
+}
+
+void ReplayController::Seek(int k) {
+  if (!open) return;
+  if (cursor.SeekTo(k)) Restarted();
+  timer.start();
+  ShowPosition();
+}
+
+void ReplayController::Restarted() {
   protocol->ResetReceiver();
   emit restarted();
-  if (Playing()) SetPlaying(true);
-  ShowPosition();
+  trailEnds = true;
+  timer.start();
 }
 
 void ReplayController::SetPlaying(bool play) {
   if (!play) {
-    timer.stop();
+    cursor.Pause();
   } else {
     // At the end, play starts over.
-    if (reader.AtEnd()) Restart();
-    clockBaseMs = reader.TimeMs();
-    clock.start();
+    if (cursor.AtEnd()) Restart();
+    cursor.Play(fastAction->isChecked(), NowMs());
     timer.start();
   }
   if (playAction) {
@@ -140,30 +192,37 @@ void ReplayController::SetPlaying(bool play) {
 }
 
 void ReplayController::Tick() {
-  // The worker files each batch it takes from the decoder as one step, and
-  // sees a revolution end only in a batch of less than half a turn. So bytes
-  // go only once it has taken the last ones, at most two fifths of a turn.
-  if (protocol->QueuedPoints() > 0) return;
-  size_t budget = std::max<size_t>(1, reader.PacketsPerRevolution() * 2 / 5);
-  if (!fastAction->isChecked() && reader.Packets() > 0) {
-    // At the recorded pace: only the packets whose time has come.
-    const int64_t now = clockBaseMs + clock.elapsed();
-    size_t due = 0;
-    for (; due < budget && reader.NextTimeMs(due) >= 0 && reader.NextTimeMs(due) <= now;) ++due;
-    budget = due;
+  // Bytes go only once the worker has reset its frame after a restart, and
+  // has taken every point fed before (see ReplayCursor).
+  if (frameResetPending->load() || protocol->QueuedPoints() > 0) return;
+  if (trailEnds) {
+    // Every revolution from before the reset is on its way to the view by
+    // now, and none after it: the trail restarts between them.
+    trailEnds = false;
+    QMetaObject::invokeMethod(
+        view, [v = view] { v->StartTrailAnew(); }, Qt::QueuedConnection);
   }
-  if (budget > 0) reader.PlayPackets(budget, *protocol);
-  if (reader.AtEnd()) SetPlaying(false);
+  cursor.Feed(*protocol, NowMs());
+  if (!cursor.Busy()) {
+    timer.stop();
+    if (playAction && playAction->isChecked()) SetPlaying(false);
+  }
   ShowPosition();
 }
 
 QString ReplayController::Position() const {
+  if (cursor.Packets() == 0) return tr("文件中没有数据包");
   return tr("第 %1 / %2 圈 · %3 s")
-      .arg(reader.Revolution())
-      .arg(reader.Revolutions())
-      .arg(static_cast<double>(reader.TimeMs()) / 1000.0, 0, 'f', 1);
+      .arg(cursor.Revolution())
+      .arg(cursor.Revolutions())
+      .arg(static_cast<double>(cursor.TimeMs()) / 1000.0, 0, 'f', 1);
 }
 
 void ReplayController::ShowPosition() {
-  if (position) position->setText(Position() + (reader.AtEnd() ? tr(" · 结束") : QString()));
+  if (!position) return;
+  position->setText(Position() + (cursor.AtEnd() ? tr(" · 结束") : QString()));
+  if (!slider->isSliderDown()) {
+    const QSignalBlocker block(slider);
+    slider->setValue(cursor.Revolution());
+  }
 }

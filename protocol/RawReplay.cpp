@@ -90,6 +90,19 @@ void RawReplay::Rewind() {
   startsFed = 0;
 }
 
+size_t RawReplay::PacketsToNextStart() const {
+  const auto at = std::lower_bound(starts.begin(), starts.end(), next);
+  return (at == starts.end() ? packets.size() : *at + 1) - next;
+}
+
+void RawReplay::RewindToStart(size_t start) {
+  Rewind();
+  if (start >= starts.size()) return;
+  next = starts[start];
+  fed = next == 0 ? 0 : packets[next - 1].end;
+  startsFed = static_cast<int>(start);
+}
+
 void RawReplay::FeedTo(size_t end, KXProtocol& protocol) {
   while (fed < end) {
     const size_t n = std::min(kChunk, end - fed);

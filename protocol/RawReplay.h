@@ -48,6 +48,14 @@ class RawReplay {
   void PlayRevolution(KXProtocol& protocol);
   // Back to the beginning; the caller resets the decoder and the frame.
   void Rewind();
+  // Packets from the next one up to the next that starts a revolution, that
+  // one included; all that are left when none does.
+  size_t PacketsToNextStart() const;
+  // Back to just before the `start`-th packet that starts a revolution (0 the
+  // first), with the bytes between it and the packet before it still to play;
+  // to the beginning when there is no such packet. The caller resets the
+  // decoder and the frame.
+  void RewindToStart(size_t start);
 
  private:
   struct Packet {

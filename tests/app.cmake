@@ -4,7 +4,7 @@
 if(LDS_GUI AND TARGET lds_app)
   find_package(X11 REQUIRED)
   add_library(lds_app_testmain INTERFACE)
-  target_link_libraries(lds_app_testmain INTERFACE lds_gui_testmain lds_app Qt5::Test X11::X11)
+  target_link_libraries(lds_app_testmain INTERFACE lds_gui_testmain lds_app lds_sim Qt5::Test X11::X11)
   target_include_directories(lds_app_testmain INTERFACE ${PROJECT_SOURCE_DIR})
   target_compile_definitions(lds_app_testmain INTERFACE LDS_SIM_PATH="$<TARGET_FILE:lds-sim>")
 

@@ -31,6 +31,7 @@
 #include <vtkVectorText.h>
 
 #include <QCoreApplication>
+#include <QEvent>
 #include <QSurfaceFormat>
 #include <algorithm>
 #include <cmath>
@@ -129,7 +130,7 @@ vtkSmartPointer<vtkActor> RingLabelsActor() {
 constexpr int kBackground = 26;
 
 // Replaces the geometry and per-point colours of a cloud actor with the given
-// clouds, oldest first, each with its colours faded towards the background by
+// clouds, in drawing order, each with its colours faded towards the background by
 // its weight in 256ths (256 keeps them). The actor and its rendering
 // properties stay. The visualizer's own update casts the mapper to a type it
 // does not have (undefined behaviour the sanitizers stop at), so the poly data
@@ -178,6 +179,22 @@ void UpdateCloudActor(vtkActor& actor,
   mapper->SetScalarRange(range);
 }
 
+// The visualizer's interactor style binds most letters, digits and signs:
+// they turn the rings into dots, switch to wireframe, fly or spin the camera,
+// toggle stereo, write screenshots and camera files into the working folder,
+// or end the program. The view keeps the style for its mouse events, and
+// its keys go on to the window instead, where the menus' shortcuts (the
+// space bar's hold) are the only keys that act.
+class KeysPassBy : public QObject {
+ public:
+  using QObject::QObject;
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() != QEvent::KeyPress && event->type() != QEvent::KeyRelease) return false;
+    event->ignore();  // taken from the scene, handed on to the widgets around it
+    return true;
+  }
+};
+
 }  // namespace
 
 // The legend's VTK objects. Each ShowScalarBar call replaces them; the smart
@@ -212,6 +229,7 @@ vtkViewer::vtkViewer(QWidget* parent) : QWidget(parent), ui(new Ui_vtkViewer), l
   ui->openGLWidget->hide();
   InitScene();
   visualizer->registerMouseCallback(&vtkViewer::OnMouseEvent, this);
+  ui->viewer->installEventFilter(new KeysPassBy(this));
 }
 
 vtkViewer::~vtkViewer() {
@@ -399,6 +417,8 @@ void vtkViewer::slotShowDeviceData(std::vector<KXScanPoint> _kx_pointCloud) {
   // its heap resident until asked to give them back. Asked once, here.
   if (++framesArrived == kFramesBeforeTrim) malloc_trim(0);
   if (held) return;
+  if (startAnew) trail.clear();
+  startAnew = false;
   if (trail.size() >= static_cast<size_t>(trailLength)) trail.pop_front();
   trail.push_back(Revolution{std::move(_kx_pointCloud), {}});
   BuildRevolution(trail.back(), true);
@@ -414,15 +434,15 @@ void vtkViewer::BuildRevolution(Revolution& revolution, bool newest) {
 }
 
 void vtkViewer::DrawTrail() {
-  // Revolution k of n (0 the oldest) keeps (trailLength - age) / trailLength of
-  // its colour, in 1/256 steps: the newest keeps it all, so one revolution
-  // looks exactly as without trails.
+  // A revolution `age` revolutions old keeps (trailLength - age) / trailLength
+  // of its colour, in 1/256 steps: the newest keeps it all, so one revolution
+  // looks exactly as without trails. Every point lies in one plane at one
+  // depth from the camera, and the depth test keeps the first point drawn on
+  // a pixel: the newest goes first, so that a still room shows it on top.
   std::vector<std::pair<const pcl::PointCloud<pcl::PointXYZRGB>*, int>> clouds;
-  const int n = static_cast<int>(trail.size());
-  for (int k = 0; k < n; ++k) {
-    const int age = n - 1 - k;
-    clouds.emplace_back(&trail[static_cast<size_t>(k)].display, 256 * (trailLength - age) / trailLength);
-  }
+  for (int age = 0; age < static_cast<int>(trail.size()); ++age)
+    clouds.emplace_back(&trail[trail.size() - 1 - static_cast<size_t>(age)].display,
+                        256 * (trailLength - age) / trailLength);
   // Updating in place keeps the actor, its point size and the rest of the
   // scene. Without the cloud (never expected) nothing is drawn.
   auto actors = visualizer->getCloudActorMap();

@@ -54,6 +54,9 @@ class vtkViewer : public QWidget {
   static constexpr int kMaxTrail = 20;
   void SetTrailLength(int length);
   int TrailLength() const { return trailLength; }
+  // The revolutions on the view belong to a stream that has ended (a replay
+  // jumped): the next revolution drawn starts the trail anew.
+  void StartTrailAnew() { startAnew = true; }
   // The newest revolution on the view (the held one while held).
   const std::vector<KXScanPoint>& NewestFrame() const;
   // The view's pixels as the render window last drew them.
@@ -81,7 +84,7 @@ class vtkViewer : public QWidget {
   void InitScene();
   // Places the revolution's points; for the newest, also the pick cloud.
   void BuildRevolution(Revolution& revolution, bool newest);
-  // Draws the kept revolutions, oldest first so the newest lies on top.
+  // Draws the kept revolutions, newest first so that it lies on top.
   void DrawTrail();
   // Renders the scene once; every change of the scene ends here.
   void RenderView();
@@ -93,6 +96,7 @@ class vtkViewer : public QWidget {
   pcl::PointCloud<pcl::PointXYZI>::Ptr frameCloud;
   std::deque<Revolution> trail;  // the revolutions on the view, newest last
   int trailLength = 1;
+  bool startAnew = false;
   static constexpr int kFramesBeforeTrim = 20;
   int framesArrived = 0;
   std::string cloudId = "scan";

@@ -43,6 +43,10 @@
         <source>丢弃字节/秒</source>
         <translation>Skipped bytes/s</translation>
     </message>
+    <message>
+        <source>数据来源：%1</source>
+        <translation>Source: %1</translation>
+    </message>
 </context>
 <context>
     <name>FrameExport</name>
@@ -449,6 +453,14 @@
         <source>已保存原始数据 %1 · %2 字节</source>
         <translation>Saved raw data %1 · %2 bytes</translation>
     </message>
+    <message>
+        <source>回放 %1</source>
+        <translation>replay of %1</translation>
+    </message>
+    <message>
+        <source>实时，%1 连接</source>
+        <translation>live, connected at %1</translation>
+    </message>
 </context>
 <context>
     <name>ReplayController</name>
@@ -511,6 +523,18 @@
     <message>
         <source> · 结束</source>
         <translation> · end</translation>
+    </message>
+    <message>
+        <source>上一圈</source>
+        <translation>Previous revolution</translation>
+    </message>
+    <message>
+        <source>拖动到某一圈</source>
+        <translation>Drag to a revolution</translation>
+    </message>
+    <message>
+        <source>文件中没有数据包</source>
+        <translation>No packets in the file</translation>
     </message>
 </context>
 <context>

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "app/MainWindow.h"
+#include "sim/SimPacket.h"
 
 namespace apptest {
 
@@ -112,5 +113,20 @@ struct Sim {
   QProcess proc;
   QString path;
 };
+
+// Raw bytes of `turns` revolutions of the simulated room, starting part-way
+// through the first (so turns - 1 whole ones), with bad packets and junk.
+inline std::vector<uint8_t> RoomRecording(int turns) {
+  sim::SimScene scene;
+  sim::ScanGenerator generator(scene, 10.0, 1000000000 / 375, 7);  // 37.5 packets a revolution
+  std::vector<uint8_t> bytes;
+  for (uint64_t i = 13; i < 13 + static_cast<uint64_t>(turns * 37.5); ++i) {
+    sim::PacketBytes p = sim::EncodePacket(generator.MakePacket(i));
+    if (i % 41 == 0) p[20] ^= 0x5a;                                  // a CRC error
+    if (i % 29 == 0) bytes.insert(bytes.end(), {0xaa, 0x00, 0x54});  // junk, a false header among it
+    bytes.insert(bytes.end(), p.begin(), p.end());
+  }
+  return bytes;
+}
 
 }  // namespace apptest

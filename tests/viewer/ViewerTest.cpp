@@ -8,6 +8,8 @@
 #include <vtkRendererCollection.h>
 #include <vtkWeakPointer.h>
 
+#include <QDir>
+#include <QTemporaryDir>
 #include <QTest>
 #include <cmath>
 
@@ -144,18 +146,20 @@ TEST(ViewerOnScreen, EveryChangeReachesTheDisplayByItself) {
 }
 
 // Trails of three: arcs at 2, 3 and 4 m, shown in that order, fade with age; a
-// right click picks from the newest alone; a trail of one shows the newest alone.
+// right click picks from the newest alone; a trail of one, or one started
+// anew, shows the newest alone.
 TEST(ViewerOnScreen, TrailsFadeOlderRevolutionsAndPickTheNewest) {
   vtkViewer view;
   view.resize(800, 450);
   view.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
   view.SetTrailLength(3);
-  for (uint16_t mm : {2000, 3000, 4000}) {
+  auto arc = [](uint16_t mm) {
     std::vector<KXScanPoint> frame(600);
     for (int k = 0; k < 150; ++k) frame[k] = KXScanPoint{k * 0.6f, mm, 200};
-    view.slotShowDeviceData(frame);
-  }
+    return frame;
+  };
+  for (uint16_t mm : {2000, 3000, 4000}) view.slotShowDeviceData(arc(mm));
   auto at = [&](double m, double rad) { return WidgetPosOf(view, m * std::cos(rad), m * std::sin(rad)); };
   // The brightest tinted pixel (neither the grey background nor a ring) by an arc's 30-degree point.
   auto brightness = [&](double m) {
@@ -182,6 +186,68 @@ TEST(ViewerOnScreen, TrailsFadeOlderRevolutionsAndPickTheNewest) {
   view.SetTrailLength(1);
   EXPECT_EQ(brightness(2) + brightness(3), 0);
   EXPECT_EQ(brightness(4), newest);
+
+  // A new stream (a replay's jump): the next revolution shows alone.
+  view.SetTrailLength(3);
+  view.slotShowDeviceData(arc(3000));
+  view.StartTrailAnew();
+  view.slotShowDeviceData(arc(2000));
+  EXPECT_EQ(brightness(3) + brightness(4), 0);
+  EXPECT_EQ(brightness(2), newest);
+}
+
+// A still room under trails of ten: the newest revolution lies on top at full
+// colour, so the picture keeps the bright pixels of a single revolution.
+TEST(ViewerOnScreen, TheNewestRevolutionIsDrawnOverItsTrail) {
+  vtkViewer view;
+  view.resize(800, 450);
+  view.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+  auto revolution = [](int k) {  // a 3 m circle, its distances jittering by a few millimetres
+    std::vector<KXScanPoint> frame(600);
+    for (int s = 0; s < 600; ++s)
+      frame[s] = KXScanPoint{s * 0.6f, static_cast<uint16_t>(3000 + (s * 7 + k * 3) % 9), 250};
+    return frame;
+  };
+  auto bright = [&] {  // pixels at the full colour of intensity 250 (near red), none of the faded ones
+    return CountPixels(SceneArea(ScreenPixels(RenderWidget(view))),
+                       [](QRgb c) { return qRed(c) > 240 && qGreen(c) > 10 && qGreen(c) < 40 && qBlue(c) < 10; });
+  };
+  view.slotShowDeviceData(revolution(0));
+  const int single = bright();
+  EXPECT_GT(single, 900);
+  view.SetTrailLength(10);
+  for (int k = 1; k <= 10; ++k) view.slotShowDeviceData(revolution(k));
+  EXPECT_GE(bright(), single * 97 / 100);
+}
+
+// Keys typed into the view after a click change nothing on the display and
+// write nothing into the working folder; the mouse still measures.
+TEST(ViewerOnScreen, StrayKeysLeaveTheViewAlone) {
+  QTemporaryDir folder;
+  const QString before = QDir::currentPath();
+  ASSERT_TRUE(QDir::setCurrent(folder.path()));
+  vtkViewer view;
+  view.resize(800, 450);
+  view.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+  std::vector<KXScanPoint> frame(600);
+  for (int k = 0; k < 150; ++k) frame[k] = KXScanPoint{k * 0.6f, 3000, 200};
+  view.slotShowDeviceData(frame);
+  QWidget* scene = RenderWidget(view);
+  QTest::mouseClick(scene, Qt::LeftButton, Qt::NoModifier, scene->rect().center());
+  const QImage shown = ScreenPixels(scene);
+  for (const char* keys : {"pwsf3jcugorxl1+-", "eq"}) {
+    QTest::keyClicks(scene, keys);
+    QTest::keyClick(scene, Qt::Key_S, Qt::AltModifier);      // stereo
+    QTest::keyClick(scene, Qt::Key_S, Qt::ControlModifier);  // a camera file
+    QTest::qWait(300);                                       // a camera flight takes its time
+    EXPECT_TRUE(ScreenPixels(scene) == shown) << keys;
+  }
+  EXPECT_EQ(QDir().entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).join(' ').toStdString(), "");
+  QTest::mouseClick(scene, Qt::RightButton, Qt::NoModifier, WidgetPosOf(view, 0, 3));
+  EXPECT_GT(CountPixels(SceneArea(ScreenPixels(scene)), Red), 40);
+  QDir::setCurrent(before);
 }
 
 TEST(ViewerOnScreen, DestroyingAViewerReleasesItsWholeScene) {

@@ -6,8 +6,11 @@
 #include <vtkRenderWindow.h>
 
 #include <QComboBox>
+#include <QDir>
 #include <QLabel>
+#include <QListView>
 #include <QRegularExpression>
+#include <QSlider>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
@@ -20,6 +23,7 @@
 #include "scan/FrameAssembler.h"
 #include "tests/app/WindowDriver.h"
 #include "viewer/SceneWidget.h"
+#include "viewer/vtkViewer.h"
 // Last: it brings Xlib's macros.
 #include "tests/support/ScreenPixels.h"
 
@@ -371,8 +375,9 @@ TEST_F(SessionTest, ARawRecordingReplaysTheSameRevolutions) {
   const QString raw = tmp.filePath("live.raw"), live = tmp.filePath("live.csv"), again = tmp.filePath("again.csv");
   QAction* saveRaw = Find<QAction>(*window, "actionSaveRaw");
   QString failed;
-  answer.ThenSave("/dev/full");  // takes no byte
-  answer.ThenBox(&failed);       // the overwrite question
+  ASSERT_TRUE(QFile::link("/dev/full", tmp.filePath("full.raw")));  // takes no byte
+  answer.ThenSave(tmp.filePath("full.raw"));
+  answer.ThenBox(&failed);  // the overwrite question
   answer.ThenBox(&failed);
   saveRaw->trigger();
   EXPECT_TRUE(WaitFor([&] { return answer.Done(); }));
@@ -444,6 +449,112 @@ TEST_F(SessionTest, ACorruptedFastLineGivesFramesAndHonestCounts) {
   })) << window->statusBar()->currentMessage().toStdString();
   EXPECT_GT(sent["bad_crc"], 10u);
   EXPECT_GT(sent["garbage_bytes"], 100u);
+}
+
+// The names a file dialog lists in its folder, once it shows `expected` or after 3 s.
+QString Listed(QFileDialog* dialog, const QString& expected) {
+  auto* view = dialog->findChild<QListView*>("listView");
+  QString names;
+  WaitFor(
+      [&] {
+        QStringList n;
+        const QModelIndex root = view->rootIndex();
+        for (int r = 0; r < view->model()->rowCount(root); ++r) n << view->model()->index(r, 0, root).data().toString();
+        n.sort();
+        names = n.join(' ');
+        return names == expected;
+      },
+      3000);
+  return names;
+}
+
+// The raw saving dialog, name typed → file written; the open dialog lists
+// them under its two filters, and a name typed without ".raw" opens the recording.
+TEST_F(SessionTest, RawRecordingsAreNamedListedAndOpenedAsTyped) {
+  Sim sim({"--autostart"});
+  Connect(sim.path);
+  ASSERT_TRUE(WaitLiveFrames(1));
+  const QString dir = tmp.filePath("rec");
+  ASSERT_TRUE(QDir().mkdir(dir));
+  auto typeIn = [&](const QString& name, const std::function<void(QFileDialog*)>& before = {}) {
+    answer.Then([=](QWidget* w) {
+      auto* dialog = qobject_cast<QFileDialog*>(w);
+      ASSERT_NE(dialog, nullptr);
+      dialog->setDirectory(dir);
+      if (before) before(dialog);
+      dialog->findChild<QLineEdit*>("fileNameEdit")->setText(name);
+      QMetaObject::invokeMethod(dialog, "accept");
+    });
+  };
+  QAction* saveRaw = Find<QAction>(*window, "actionSaveRaw");
+  for (auto [typed, written] : {std::pair{"run", "run.raw"}, {"take.raw", "take.raw"}, {"take.bin", "take.bin"}}) {
+    typeIn(typed);
+    saveRaw->trigger();
+    EXPECT_TRUE(WaitFor([&, written = written] { return QFileInfo(dir + "/" + written).size() > 470; })) << typed;
+    saveRaw->trigger();  // stops
+  }
+  EXPECT_EQ(QDir(dir).entryList(QDir::Files).join(' '), "run.raw take.bin take.raw");
+
+  QString rawOnly, all;
+  typeIn("run", [&](QFileDialog* dialog) {
+    rawOnly = Listed(dialog, "run.raw take.raw");
+    dialog->selectNameFilter(dialog->nameFilters().value(1));
+    all = Listed(dialog, "run.raw take.bin take.raw");
+  });
+  Find<QAction>(*window, "actionOpenReplay")->trigger();
+  EXPECT_EQ(rawOnly, "run.raw take.raw");
+  EXPECT_EQ(all, "run.raw take.bin take.raw");
+  EXPECT_EQ(Find<QLabel>(*window, "replayFile")->text().trimmed(), "run.raw");
+}
+
+// Stepping on gives the frames of a linear play; the slider and 上一圈 jump
+// to a revolution with the frame a linear play shows there. The bar names
+// the file, and a file without packets says so.
+TEST_F(SessionTest, ReplayJumpsToAnyRevolutionWithTheFrameOfALinearPlay) {
+  const QString room = tmp.filePath("room.raw"), junk = tmp.filePath("junk.raw");
+  const std::vector<uint8_t> bytes = RoomRecording(13);
+  QFile file(room), other(junk);
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly) && other.open(QIODevice::WriteOnly));
+  file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size()));
+  other.write(QByteArray(100, 'x'));
+  file.close(), other.close();
+
+  auto* replay = window->findChild<ReplayController*>();
+  auto* view = Find<vtkViewer>(*window, "viewerWidget");
+  auto frames = [&] { return liveFrames + emptyFrames; };
+  // Acts, then waits for the position and for the frames it brings.
+  auto act = [&](const std::function<void()>& action, int revolution, int newFrames) {
+    const int target = frames() + newFrames;
+    action();
+    return WaitFor(
+        [&] { return frames() == target && replay->Position().startsWith(QString("第 %1 / 12 圈").arg(revolution)); });
+  };
+  ASSERT_TRUE(act(
+      [&] {
+        ASSERT_TRUE(replay->Open(room));
+        Find<QAction>(*window, "actionReplayPlay")->trigger();  // paused before a byte is played
+      },
+      0, 1));  // the empty frame of the start
+  EXPECT_EQ(Find<QLabel>(*window, "replayFile")->text().trimmed(), "room.raw");
+  std::map<int, std::vector<KXScanPoint>> linear;
+  for (int k = 1; k <= 6; ++k) {
+    ASSERT_TRUE(act([&] { Find<QAction>(*window, "actionReplayStep")->trigger(); }, k, k == 1 ? 2 : 1)) << k;
+    linear[k] = view->NewestFrame();
+  }
+  auto* slider = Find<QSlider>(*window, "replaySlider");
+  // A jump starts anew two revolutions before its target: a restart and two frames.
+  ASSERT_TRUE(act([&] { slider->setValue(12); }, 12, 3));
+  ASSERT_TRUE(act([&] { slider->setValue(4); }, 4, 3));
+  EXPECT_TRUE(view->NewestFrame() == linear[4]);
+  ASSERT_TRUE(act([&] { Find<QAction>(*window, "actionReplayBack")->trigger(); }, 3, 3));
+  EXPECT_TRUE(view->NewestFrame() == linear[3]);
+  ASSERT_TRUE(act([&] { slider->setValue(5); }, 5, 2));  // two ahead: played on
+  EXPECT_TRUE(view->NewestFrame() == linear[5]);
+
+  ASSERT_TRUE(replay->Open(junk));
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);  // the bar of the first file goes
+  EXPECT_TRUE(WaitFor([&] { return Find<QLabel>(*window, "replayPosition")->text() == "文件中没有数据包 · 结束"; }));
+  EXPECT_FALSE(Find<QSlider>(*window, "replaySlider")->isEnabled());
 }
 
 }  // namespace

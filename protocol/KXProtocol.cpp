@@ -36,15 +36,16 @@ KXProtocol::~KXProtocol() {
 }
 
 bool KXProtocol::Connect(const std::string& port, int baud) {
+  const bool reports = consoleReports.load(std::memory_order_relaxed);
   if (serial && serial->isOpen()) {
-    std::cout << "KXProtocol::Connect Already connected." << std::endl;
+    if (reports) std::cout << "KXProtocol::Connect Already connected." << std::endl;
     SetLastError("already connected");
     return false;
   }
   // The reason goes to the console under the fixed first line: "Permission
   // denied" or "connection refused" tells the user what to do about it.
-  auto openFailed = [this](const std::string& reason) {
-    if (connectReports) std::cerr << "Error: open serial port failed." << std::endl << reason << std::endl;
+  auto openFailed = [this, reports](const std::string& reason) {
+    if (reports) std::cerr << "Error: open serial port failed." << std::endl << reason << std::endl;
     SetLastError(reason);
     return false;
   };
@@ -66,7 +67,7 @@ bool KXProtocol::Connect(const std::string& port, int baud) {
   }
   serial = opened;
   if (serial->hasError() || !serial->isOpen()) {
-    if (connectReports) std::cerr << "Error: serial port unexpectedly closed" << std::endl;
+    if (reports) std::cerr << "Error: serial port unexpectedly closed" << std::endl;
     SetLastError(serial->errorText().empty() ? "the port closed as it opened" : serial->errorText());
     return false;
   }

@@ -158,8 +158,6 @@ int main(int argc, char** argv) {
     protocol.Disconnect();
     return finish(1);
   }
-  // Reconnecting reports its reasons in one line each, not every second.
-  protocol.SetConnectReports(false);
 
   int status = 0;
   auto fail = [&](const std::string& message) {
@@ -258,6 +256,8 @@ int main(int argc, char** argv) {
     } else if (now >= nextAttempt) {
       nextAttempt = now + kReconnectPeriod;
       if (cut) cut->Restart();
+      // Reconnecting reports its reasons in one line each, not every second.
+      protocol.SetConsoleReports(false);
       std::string why;
       if (!protocol.Connect(options.port, options.baud)) {
         why = protocol.LastError();
@@ -265,6 +265,7 @@ int main(int argc, char** argv) {
         why = "the sensor did not acknowledge the start command";
         protocol.Disconnect();
       }
+      protocol.SetConsoleReports(true);
       const Clock::time_point back = Clock::now();
       if (why.empty()) {
         if (!session.Gap(Ms(lostAt - start), Ms(back - start), error)) {

@@ -228,8 +228,9 @@ void RawRevolutionCut::Feed(const uint8_t* data, size_t size, const RecordedSpan
       if (f.index > lastPacket) break;
       if (f.start < drop) continue;
       keep = f.end;
-      done = span.next >= 0 && f.index == lastPacket;
+      passedOn = f.index + 1;
     }
+    done = span.next >= 0 && passedOn > lastPacket;
   }
   out.insert(out.end(), held.begin() + static_cast<std::ptrdiff_t>(drop),
              held.begin() + static_cast<std::ptrdiff_t>(keep));

@@ -142,6 +142,7 @@ class RawRevolutionCut {
   uint64_t packets = 0;       // packets found so far
   std::vector<Found> found;   // packets in `held`, in order
   bool started = false;       // the first packet of the cut has gone out
+  uint64_t passedOn = 0;      // the packets before this index have gone out
   bool done = false;
 };
 

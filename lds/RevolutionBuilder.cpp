@@ -7,11 +7,6 @@ namespace lds {
 
 namespace {
 
-// A backlog after a stall is filed in batches of at most this many points
-// (whole packets), as the recorder does: the assembler sees a frame end only
-// where a batch ends less than half a turn after the last.
-constexpr size_t kMaxBatchPoints = 12 * 12;
-
 Point ToPoint(const KXScanPoint& p) { return {p.angle, p.distance, p.intensity}; }
 
 }  // namespace
@@ -51,14 +46,11 @@ void RevolutionBuilder::SetSettings(const Settings& settings) { scan = ToScanSet
 void RevolutionBuilder::Add(std::vector<KXScanPoint> points, float speedRpm, uint16_t timestamp, const LinkStats& link,
                             std::vector<Revolution>& done) {
   const size_t first = done.size();
-  if (points.size() <= kMaxBatchPoints) {
-    AddBatch(std::move(points), done);
-  } else {
-    for (size_t from = 0; from < points.size(); from += kMaxBatchPoints) {
-      const size_t to = std::min(points.size(), from + kMaxBatchPoints);
-      AddBatch(std::vector<KXScanPoint>(points.begin() + from, points.begin() + to), done);
-    }
-  }
+  // A backlog goes in batches, as the recorder files it.
+  FrameAssembler::InBatches(std::move(points), [&](std::vector<KXScanPoint> batch) {
+    AddBatch(std::move(batch), done);
+    return true;
+  });
   for (size_t i = first; i < done.size(); ++i) {
     done[i].speedRpm = speedRpm;
     done[i].timestampMs = timestamp;

@@ -45,4 +45,24 @@ uint32_t Crc32Words(const uint8_t* data, size_t size) {
   return crc;
 }
 
+Frame FrameAt(const uint8_t* p, size_t left) {
+  if (left < 2) return {FrameKind::Incomplete, 0};
+  if (p[0] == kPacketHeader && p[1] == kPacketVerLen) {
+    if (left < kPacketSize) return {FrameKind::Incomplete, 0};
+    return {Crc8(p, kPacketSize - 1) == p[kOffCrc] ? FrameKind::Packet : FrameKind::BadPacket, kPacketSize};
+  }
+  if (p[0] == kAckShort[0] && p[1] == kAckShort[1]) return {FrameKind::Ack, 2};
+  if (p[0] == kAckLong[0] && p[1] == kAckLong[1]) {
+    if (left < 5) return {FrameKind::Incomplete, 0};
+    const bool whole = p[2] == kAckLong[2] && p[3] == kAckLong[3] && p[4] == kAckLong[4];
+    return {whole ? FrameKind::Ack : FrameKind::BadAck, 5};
+  }
+  if (p[0] == kResponseHeader && p[1] >= 4) {
+    const size_t n = p[1];
+    if (left < n) return {FrameKind::Incomplete, 0};
+    return {FrameKind::Response, n};
+  }
+  return {FrameKind::Junk, 1};
+}
+
 }  // namespace kx

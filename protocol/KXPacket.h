@@ -7,8 +7,8 @@
 // the simulator and the tests so that all agree on one definition.
 namespace kx {
 
-constexpr uint8_t kPacketHeader = 0x54;   // 'T'
-constexpr uint8_t kPacketVerLen = 0x2C;   // ','
+constexpr uint8_t kPacketHeader = 0x54;  // 'T'
+constexpr uint8_t kPacketVerLen = 0x2C;  // ','
 constexpr size_t kPacketSize = 47;
 constexpr int kPointsPerPacket = 12;
 
@@ -39,6 +39,26 @@ uint8_t Crc8(const uint8_t* data, size_t size);
 // initial 0xFFFFFFFF, MSB first, no final XOR); a trailing group of 1 to 3
 // bytes forms one word with zero high bytes.
 uint32_t Crc32Words(const uint8_t* data, size_t size);
+
+// What the receiver finds at the start of the bytes it holds, and how many
+// bytes that takes. The decoder steps through its buffer by this rule, and so
+// does anything that must find the packets exactly where the decoder finds
+// them (the raw recording's revolution cut): a response frame's length byte
+// may cover packets, which then are no packets.
+enum class FrameKind {
+  Incomplete,  // more bytes are needed to tell
+  Packet,      // a measurement packet with a good CRC
+  BadPacket,   // a measurement packet with a wrong CRC
+  Ack,         // a short or a long acknowledgement
+  BadAck,      // 55 AB not followed by the rest of the long acknowledgement
+  Response,    // a response frame; whether it is accepted is the decoder's matter
+  Junk,        // a byte that starts none of these
+};
+struct Frame {
+  FrameKind kind;
+  size_t size;  // bytes it takes (0 when Incomplete)
+};
+Frame FrameAt(const uint8_t* data, size_t size);
 
 inline uint16_t ReadU16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 inline void WriteU16(uint8_t* p, uint16_t v) {

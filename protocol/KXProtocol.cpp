@@ -36,15 +36,16 @@ KXProtocol::~KXProtocol() {
 }
 
 bool KXProtocol::Connect(const std::string& port, int baud) {
+  const bool reports = consoleReports.load(std::memory_order_relaxed);
   if (serial && serial->isOpen()) {
-    std::cout << "KXProtocol::Connect Already connected." << std::endl;
+    if (reports) std::cout << "KXProtocol::Connect Already connected." << std::endl;
     SetLastError("already connected");
     return false;
   }
   // The reason goes to the console under the fixed first line: "Permission
   // denied" or "connection refused" tells the user what to do about it.
-  auto openFailed = [this](const std::string& reason) {
-    if (connectReports) std::cerr << "Error: open serial port failed." << std::endl << reason << std::endl;
+  auto openFailed = [this, reports](const std::string& reason) {
+    if (reports) std::cerr << "Error: open serial port failed." << std::endl << reason << std::endl;
     SetLastError(reason);
     return false;
   };
@@ -66,7 +67,7 @@ bool KXProtocol::Connect(const std::string& port, int baud) {
   }
   serial = opened;
   if (serial->hasError() || !serial->isOpen()) {
-    if (connectReports) std::cerr << "Error: serial port unexpectedly closed" << std::endl;
+    if (reports) std::cerr << "Error: serial port unexpectedly closed" << std::endl;
     SetLastError(serial->errorText().empty() ? "the port closed as it opened" : serial->errorText());
     return false;
   }
@@ -178,61 +179,56 @@ void KXProtocol::OnDataReceived(const uint8_t* data, uint32_t length) {
   };
 
   int pos = 0;
-  while (total - pos >= 2) {
+  for (;;) {
     const uint8_t* p = rxBuffer + pos;
-    const int left = total - pos;
-    if (p[0] == kx::kPacketHeader && p[1] == kx::kPacketVerLen) {
-      if (left < static_cast<int>(kx::kPacketSize)) break;
-      const uint8_t crc = kx::Crc8(p, kx::kPacketSize - 1);
-      if (crc == p[kx::kOffCrc]) {
+    const kx::Frame frame = kx::FrameAt(p, static_cast<size_t>(total - pos));
+    if (frame.kind == kx::FrameKind::Incomplete) break;
+    switch (frame.kind) {
+      case kx::FrameKind::Packet:
         DecodePacket(p, delta);
         ++delta.packets;
-      } else {
+        break;
+      case kx::FrameKind::BadPacket:
         if (consoleReports.load(std::memory_order_relaxed)) {
           std::printf("CRC error found:\n");
           for (size_t i = 0; i < kx::kPacketSize; ++i) std::printf("%02x ", p[i]);
-          std::printf("\nCalculate CRC: %02x\n", crc);
+          std::printf("\nCalculate CRC: %02x\n", kx::Crc8(p, kx::kPacketSize - 1));
           std::fflush(stdout);
         }
         ++delta.crcErrors;
-      }
-      pos += static_cast<int>(kx::kPacketSize);
-    } else if (p[0] == kx::kAckShort[0] && p[1] == kx::kAckShort[1]) {
-      setAck();
-      pos += 2;
-    } else if (p[0] == kx::kAckLong[0] && p[1] == kx::kAckLong[1]) {
-      if (left < 5) break;
-      if (p[2] == kx::kAckLong[2] && p[3] == kx::kAckLong[3] && p[4] == kx::kAckLong[4])
+        break;
+      case kx::FrameKind::Ack:
         setAck();
-      else
-        delta.skippedBytes += 5;
-      pos += 5;
-    } else if (p[0] == kx::kResponseHeader && p[1] >= 4) {
-      const int n = p[1];
-      if (left < n) break;
-      bool accepted = false;
-      if (p[2] == expectedResponseType.load(std::memory_order_relaxed)) {
-        if (p[2] == kx::kResponseTypeCrc32) {
-          // The check value sits at offset 4; a frame too short to hold it
-          // whole (n < 8) cannot pass, and must not be read past its end.
-          accepted = n >= 8 && kx::Crc32Words(p, static_cast<size_t>(n - 4)) == ReadU32(p + 4);
-        } else {
-          uint8_t sum = 0;
-          for (int i = 0; i < n - 1; ++i) sum = static_cast<uint8_t>(sum + p[i]);
-          accepted = sum == p[n - 1];
+        break;
+      case kx::FrameKind::Response: {
+        const int n = static_cast<int>(frame.size);
+        bool accepted = false;
+        if (p[2] == expectedResponseType.load(std::memory_order_relaxed)) {
+          if (p[2] == kx::kResponseTypeCrc32) {
+            // The check value sits at offset 4; a frame too short to hold it
+            // whole (n < 8) cannot pass, and must not be read past its end.
+            accepted = n >= 8 && kx::Crc32Words(p, static_cast<size_t>(n - 4)) == ReadU32(p + 4);
+          } else {
+            uint8_t sum = 0;
+            for (int i = 0; i < n - 1; ++i) sum = static_cast<uint8_t>(sum + p[i]);
+            accepted = sum == p[n - 1];
+          }
         }
+        if (accepted) {
+          std::memcpy(rxBuffer + kResponseAreaOffset, p, static_cast<size_t>(n));
+          setAck();
+        } else {
+          delta.skippedBytes += frame.size;
+        }
+        break;
       }
-      if (accepted) {
-        std::memcpy(rxBuffer + kResponseAreaOffset, p, static_cast<size_t>(n));
-        setAck();
-      } else {
-        delta.skippedBytes += static_cast<uint64_t>(n);
-      }
-      pos += n;
-    } else {
-      ++delta.skippedBytes;
-      pos += 1;
+      case kx::FrameKind::BadAck:
+      case kx::FrameKind::Junk:
+      case kx::FrameKind::Incomplete:
+        delta.skippedBytes += frame.size;
+        break;
     }
+    pos += static_cast<int>(frame.size);
   }
 
   const int remaining = total - pos;

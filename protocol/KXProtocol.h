@@ -60,9 +60,6 @@ class KXProtocol {
   // Empty after a successful Connect until something fails.
   std::string LastError();
   static constexpr int kConnectTimeoutMs = 5000;
-  // Whether a failed Connect writes its lines to the console (on by default).
-  // A caller that retries every second reports the reasons itself instead.
-  void SetConnectReports(bool on) { connectReports = on; }
   bool EnableLidar();
   bool DisableLidar();
   void GetAngleOffset(float* offset);
@@ -91,11 +88,14 @@ class KXProtocol {
   // the response CRC-32, until changed). Other types are skipped unchecked.
   void SetExpectedResponseType(uint8_t type);
 
-  // Whether the receiver prints its reports ("CRC error found:" with the
-  // packet, "Buffer overflow!") on standard output; on until switched off. A
-  // library inside someone else's program keeps quiet: the link counters
-  // carry the same facts, and a slow standard output must never hold up the
-  // thread that reads the port.
+  // Whether this object writes its console lines: the receiver's reports
+  // ("CRC error found:" with the packet, "Buffer overflow!") and a second
+  // connect's line on standard output, a failed connect's lines on standard
+  // error. On until switched off. A library inside someone else's program
+  // keeps quiet: the link counters and LastError carry the same facts, and a
+  // slow standard output must never hold up the thread that reads the port.
+  // A caller that connects again every second switches it off meanwhile and
+  // reports the reasons itself.
   void SetConsoleReports(bool on) { consoleReports.store(on, std::memory_order_relaxed); }
 
   // Observer of the raw byte stream: called on the serial I/O thread with each
@@ -112,7 +112,6 @@ class KXProtocol {
 
   std::string portName;
   int baudRate = 0;
-  std::atomic<bool> connectReports{true};
   std::mutex lastErrorMutex;
   std::string lastError;
   std::shared_ptr<CallbackAsyncSerial> serial;

@@ -367,7 +367,9 @@ comes in time. A lost port raises lds.Error with the reason, once the
 revolutions received before it have been handed out. The wait looks for
 signals every 50 ms, so Ctrl-C raises KeyboardInterrupt at once.)")
       .def_property_readonly(
-          "is_open", [](Sensor& s) { return s.sensor.IsOpen(); }, "Whether the port is open.")
+          "is_open", [](Sensor& s) { return s.sensor.IsOpen(); },
+          "Whether the port is open: from opening until close(), also once it has been lost (revolutions() then "
+          "raises lds.Error with the reason).")
       .def_readonly("port", &Sensor::port, "The port as given.")
       .def_readonly("baud", &Sensor::baud, "The baud rate as given.")
       .def_property_readonly(

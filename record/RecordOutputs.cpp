@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <QTextStream>
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -197,68 +198,47 @@ void RawRecorder::RemoveIfUnused() {
   if (created && written == 0) ::unlink(path.c_str());
 }
 
-bool RawRevolutionCut::Wraps(const uint8_t* p) {
-  auto angle = [this, p](size_t offset) {
-    float a = static_cast<float>(kx::ReadU16(p + offset)) / 100.0f + angleOffset;
-    return std::fmod(std::fmod(a, 360.0f) + 360.0f, 360.0f);
-  };
-  const float start = angle(kx::kOffStartAngle);
-  const float end = angle(kx::kOffEndAngle);
-  const bool wraps = end < start || (lastEnd >= 0.0f && start < lastEnd - 180.0f);
-  lastEnd = end;
-  return wraps;
-}
-
-void RawRevolutionCut::Feed(const uint8_t* data, size_t size, std::vector<uint8_t>& out) {
-  if (state == State::After) return;
+void RawRevolutionCut::Feed(const uint8_t* data, size_t size, const RecordedSpan& span, std::vector<uint8_t>& out) {
+  if (done) return;
   held.insert(held.end(), data, data + size);
-  size_t cutEnd = 0;  // set when the cut ends in this call
-  while (scan + 2 <= held.size() && cutEnd == 0) {
-    const uint8_t* p = held.data() + scan;
-    if (p[0] != kx::kPacketHeader || p[1] != kx::kPacketVerLen) {
-      ++scan;
-      continue;
+  for (;;) {
+    const kx::Frame f = kx::FrameAt(held.data() + scan, held.size() - scan);
+    if (f.kind == kx::FrameKind::Incomplete) break;
+    if (f.kind == kx::FrameKind::Packet) found.push_back({packets++, scan, scan + f.size});
+    scan += f.size;
+  }
+  size_t drop = 0;  // bytes of `held` that come before the cut
+  if (!started) {
+    // Before the first revolution has begun, it begins at the first point
+    // not yet filed or later: only from the packet before that one on may
+    // bytes be needed.
+    const int64_t firstPoint = span.first >= 0 ? span.first : static_cast<int64_t>(span.seen);
+    const uint64_t fromPacket = static_cast<uint64_t>(std::max<int64_t>(firstPoint / kx::kPointsPerPacket - 1, 0));
+    const auto from = std::find_if(found.begin(), found.end(), [&](const Found& f) { return f.index >= fromPacket; });
+    drop = from != found.end() ? from->start : scan;
+    started = span.first >= 0 && from != found.end();
+  }
+  size_t keep = drop;  // bytes of `held` known to belong to the cut end here
+  if (started) {
+    // The cut ends at least with the packet after the one that holds the
+    // next point to be filed.
+    const int64_t endPoint = span.next >= 0 ? span.next : static_cast<int64_t>(span.seen);
+    const uint64_t lastPacket = static_cast<uint64_t>(endPoint / kx::kPointsPerPacket + 1);
+    for (const Found& f : found) {
+      if (f.index > lastPacket) break;
+      if (f.start < drop) continue;
+      keep = f.end;
+      passedOn = f.index + 1;
     }
-    if (scan + kx::kPacketSize > held.size()) break;
-    const size_t packet = scan;
-    scan += kx::kPacketSize;
-    if (kx::Crc8(p, kx::kPacketSize - 1) != p[kx::kOffCrc]) continue;
-    const bool wraps = Wraps(p);
-    if (state == State::Before) {
-      if (wraps) {
-        state = State::Inside;
-        wrapCount = 1;
-        const size_t first = lastPacket >= 0 ? static_cast<size_t>(lastPacket) : packet;
-        held.erase(held.begin(), held.begin() + static_cast<std::ptrdiff_t>(first));
-        scan -= first;
-      } else {
-        lastPacket = static_cast<long>(packet);
-      }
-    } else if (state == State::Ending) {
-      cutEnd = scan;
-    } else if (wraps && ++wrapCount > revolutions) {
-      state = State::Ending;
-      endingAt = scan;
-    }
+    done = span.next >= 0 && passedOn > lastPacket;
   }
-  if (state == State::Before) {
-    // Only the last packet and what follows it may still be needed.
-    const size_t keep = lastPacket >= 0 ? static_cast<size_t>(lastPacket) : scan;
-    held.erase(held.begin(), held.begin() + static_cast<std::ptrdiff_t>(keep));
-    scan -= keep;
-    if (lastPacket >= 0) lastPacket = 0;
-    return;
-  }
-  // While the closing packet is awaited, what follows the last one waits too.
-  const size_t done = cutEnd > 0 ? cutEnd : state == State::Ending ? endingAt : scan;
-  if (state == State::Ending) endingAt = 0;
-  out.insert(out.end(), held.begin(), held.begin() + static_cast<std::ptrdiff_t>(done));
-  held.erase(held.begin(), held.begin() + static_cast<std::ptrdiff_t>(done));
-  scan -= done;
-  if (cutEnd > 0) {
-    state = State::After;
-    held.clear();
-  }
+  out.insert(out.end(), held.begin() + static_cast<std::ptrdiff_t>(drop),
+             held.begin() + static_cast<std::ptrdiff_t>(keep));
+  held.erase(held.begin(), held.begin() + static_cast<std::ptrdiff_t>(keep));
+  scan -= keep;
+  found.erase(found.begin(), std::find_if(found.begin(), found.end(), [&](const Found& f) { return f.start >= keep; }));
+  for (Found& f : found) f.start -= keep, f.end -= keep;
+  if (done) held.clear();
 }
 
 bool RawRecorder::Close(std::string& error) {

@@ -100,33 +100,50 @@ class RawRecorder {
   size_t head = 0;  // bytes of `queued` already written
 };
 
-// With --revolutions N, the part of the byte stream that carries revolutions
-// 1 to N, with one whole packet of margin at each end, so that a replay shows
-// the same revolutions: from the packet before the one in which the angle
-// first passes 0 degrees, through the packet after the one in which it passes
-// 0 for the (N+1)th time. Packets are found as the decoder finds them, and
-// their angles carry the same offset.
+// Where the revolutions a recording keeps lie in the stream of decoded
+// points, counted from 0 at the first point decoded (points the protocol's
+// queue dropped included): the points before `seen` have been filed; the
+// first kept revolution begins with point `first`, and point `next` begins
+// the one after the last kept. -1 while not known.
+struct RecordedSpan {
+  uint64_t seen = 0;
+  int64_t first = -1;
+  int64_t next = -1;
+};
+
+// With --revolutions N, the part of the byte stream that carries the
+// revolutions the CSV rows keep, with one whole packet of margin at each end,
+// so that a replay shows the same revolutions: from the packet before the one
+// that holds the point `first`, through the packet after the one that holds
+// the point `next`. The cut follows the rows' own revolutions (see
+// RecordSession::Span) rather than judging angles itself, and finds the
+// packets by the decoder's framing rule, so that its packet k carries decoded
+// points 12k to 12k + 11.
 class RawRevolutionCut {
  public:
-  RawRevolutionCut(long revolutions, float angleOffset) : revolutions(revolutions), angleOffset(angleOffset) {}
-  // Appends to `out` the bytes of `data` (and of earlier calls) that belong to the cut.
-  void Feed(const uint8_t* data, size_t size, std::vector<uint8_t>& out);
+  // Takes the next received bytes and what the rows have decided by now;
+  // appends to `out` the bytes (of this and earlier calls) known to belong to
+  // the cut.
+  void Feed(const uint8_t* data, size_t size, const RecordedSpan& span, std::vector<uint8_t>& out);
+  // The decoder forgets a partly received packet when it connects again: so
+  // does the cut. Call it before each new connection.
+  void Restart() { scan = held.size(); }
   // True once the closing packet has been passed on.
-  bool Done() const { return state == State::After; }
+  bool Done() const { return done; }
 
  private:
-  enum class State { Before, Inside, Ending, After };
-  bool Wraps(const uint8_t* packet);
-
-  long revolutions;
-  float angleOffset;
-  State state = State::Before;
-  long wrapCount = 0;
-  float lastEnd = -1.0f;
+  struct Found {
+    uint64_t index;  // counted as the decoder counts packets
+    size_t start;    // in `held`
+    size_t end;
+  };
   std::vector<uint8_t> held;  // bytes not yet decided
-  size_t scan = 0;            // scanning position in `held`
-  long lastPacket = -1;       // start in `held` of the last good packet, while Before
-  size_t endingAt = 0;        // end in `held` of the packet that ended the last revolution
+  size_t scan = 0;            // where the framing goes on in `held`
+  uint64_t packets = 0;       // packets found so far
+  std::vector<Found> found;   // packets in `held`, in order
+  bool started = false;       // the first packet of the cut has gone out
+  uint64_t passedOn = 0;      // the packets before this index have gone out
+  bool done = false;
 };
 
 // One PCD file per completed revolution, DIR/rev_NNNNNN.pcd, binary, with the

@@ -1,6 +1,7 @@
 #include "record/RecordSession.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <sstream>
 #include <utility>
 
@@ -49,7 +50,11 @@ bool RecordSession::Gap(int64_t lostMs, int64_t backMs, std::string& error) {
 
 bool RecordSession::ProcessBatch(std::vector<KXScanPoint> batch, std::string& error, std::string& anomaly) {
   anomaly.clear();
+  // The batch's place in the decoded stream: every point taken or dropped
+  // before it came first.
+  const uint64_t base = link.droppedPoints + counters.pointsTaken;
   counters.pointsTaken += batch.size();
+  span.seen = base + batch.size();
   FrameAssembler::Result result = assembler->Step(std::move(batch), settings, true);
   const std::vector<RevolutionFigures> figures = revolutionStats.Add(result, link, speedRpm, timeMs);
   if (result.anomaly != FrameAssembler::Anomaly::None) {
@@ -86,8 +91,15 @@ bool RecordSession::ProcessBatch(std::vector<KXScanPoint> batch, std::string& er
   size_t end = wrapsBefore > limit ? 0 : rows.size();
   for (size_t i = 0; i < rows.size() && rowSplitter.Passes() <= limit; ++i) {
     if (!rowSplitter.Begins(rows[i])) continue;
-    if (rowSplitter.Passes() == 1) begin = i;
-    if (rowSplitter.Passes() > limit) end = i;
+    const int64_t at = static_cast<int64_t>(base + result.filedFrom[i]);
+    if (rowSplitter.Passes() == 1) {
+      begin = i;
+      if (span.first < 0) span.first = at;
+    }
+    if (rowSplitter.Passes() > limit) {
+      end = i;
+      span.next = at;
+    }
   }
   if (begin < end) {
     const std::vector<KXScanPoint> kept(rows.begin() + static_cast<std::ptrdiff_t>(begin),
@@ -107,19 +119,10 @@ bool RecordSession::ProcessBatch(std::vector<KXScanPoint> batch, std::string& er
 
 bool RecordSession::ProcessPoll(std::vector<KXScanPoint> points, std::string& error,
                                 std::vector<std::string>& anomalies) {
-  if (points.size() <= kMaxBatchPoints) {
+  return FrameAssembler::InBatches(std::move(points), [&](std::vector<KXScanPoint> batch) {
     std::string anomaly;
-    const bool ok = ProcessBatch(std::move(points), error, anomaly);
+    const bool ok = ProcessBatch(std::move(batch), error, anomaly);
     if (!anomaly.empty()) anomalies.push_back(anomaly);
     return ok;
-  }
-  for (size_t first = 0; first < points.size(); first += kMaxBatchPoints) {
-    const size_t last = std::min(points.size(), first + kMaxBatchPoints);
-    std::string anomaly;
-    const bool ok =
-        ProcessBatch(std::vector<KXScanPoint>(points.begin() + first, points.begin() + last), error, anomaly);
-    if (!anomaly.empty()) anomalies.push_back(anomaly);
-    if (!ok) return false;
-  }
-  return true;
+  });
 }

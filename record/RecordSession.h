@@ -36,18 +36,18 @@ class RecordSession {
                 StatsRecorder* stats = nullptr);
 
   // The link counters, the sensor's speed and the time (ms since the start)
-  // at this poll, for the statistics of the revolutions it completes.
+  // at this poll, for the statistics of the revolutions it completes. Taken
+  // after the poll's points, the counters also tell how many decoded points
+  // the protocol's queue dropped before them.
   void SetLink(const KXLinkStats& counters, float speedRpm, int64_t timeMs);
 
   // Files one batch. False when an output failed; `error` then says why. A
   // diagnostic line about an angle anomaly, if any, is left in `anomaly`.
   bool ProcessBatch(std::vector<KXScanPoint> batch, std::string& error, std::string& anomaly);
 
-  // Files the points of one poll. A normal poll carries at most about ten
-  // packets; a backlog after a stall is filed in batches of at most
-  // `kMaxBatchPoints` (whole packets), so that every revolution in it is still
-  // detected and written. Anomaly lines are appended to `anomalies`.
-  static constexpr size_t kMaxBatchPoints = 12 * 12;
+  // Files the points of one poll, a backlog in several batches as
+  // FrameAssembler::InBatches divides it. Anomaly lines are appended to
+  // `anomalies`.
   bool ProcessPoll(std::vector<KXScanPoint> points, std::string& error, std::vector<std::string>& anomalies);
 
   // The link was down from `lostMs` until `backMs` (ms since the start): the
@@ -59,6 +59,10 @@ class RecordSession {
   bool Gap(int64_t lostMs, int64_t backMs, std::string& error);
 
   const Counters& Stats() const { return counters; }
+  // Where the recorded revolutions lie in the stream of decoded points, for
+  // the raw file's cut (see SetLink: the points the protocol's queue
+  // dropped count too).
+  const RecordedSpan& Span() const { return span; }
   bool RevolutionLimitReached() const { return maxRevolutions > 0 && rowSplitter.Passes() > SegmentLimit(); }
 
  private:
@@ -83,4 +87,5 @@ class RecordSession {
   long keptBefore = 0;       // complete revolutions counted before the last gap
   long statsNumberBase = 0;  // statistics rows numbered before the last gap
   long statsNumber = 0;      // number of the last statistics row
+  RecordedSpan span;
 };

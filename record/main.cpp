@@ -143,8 +143,7 @@ int main(int argc, char** argv) {
   RawSpool spool;
   std::vector<uint8_t> chunk, cutBytes;
   std::unique_ptr<RawRevolutionCut> cut;
-  if (raw && options.revolutions > 0)
-    cut = std::make_unique<RawRevolutionCut>(options.revolutions, options.angleOffset);
+  if (raw && options.revolutions > 0) cut = std::make_unique<RawRevolutionCut>();
   if (raw) protocol.SetRawObserver([&spool](const uint8_t* data, uint32_t size) { spool.Append(data, size); });
 
   PortAddress address;
@@ -159,8 +158,6 @@ int main(int argc, char** argv) {
     protocol.Disconnect();
     return finish(1);
   }
-  // Reconnecting reports its reasons in one line each, not every second.
-  protocol.SetConnectReports(false);
 
   int status = 0;
   auto fail = [&](const std::string& message) {
@@ -186,17 +183,11 @@ int main(int argc, char** argv) {
     }
     if (!ok) fail(error + "; recording stopped");
   };
-  // One poll: what arrived since the last one is written raw, and the points
-  // taken are filed as one batch, as the window's worker does.
+  // One poll: the points taken are filed as one batch, as the window's
+  // worker does, and what arrived since the last poll is written raw (with
+  // --revolutions, as far as the rows have decided where their revolutions lie).
   auto poll = [&]() {
-    if (raw) {
-      spool.TakeInto(chunk);
-      if (cut) {
-        cutBytes.clear();
-        cut->Feed(chunk.data(), chunk.size(), cutBytes);
-      }
-      if (status == 0 && !raw->Write(cut ? cutBytes : chunk, error)) fail(error + "; recording stopped");
-    }
+    if (raw) spool.TakeInto(chunk);
     std::vector<KXScanPoint> points = protocol.TakeScanPoints();
     float rpm = 0.0f;
     uint16_t timestamp = 0;
@@ -204,6 +195,13 @@ int main(int argc, char** argv) {
     session.SetLink(protocol.GetLinkStats(), rpm,
                     std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
     process(std::move(points));
+    if (raw) {
+      if (cut) {
+        cutBytes.clear();
+        cut->Feed(chunk.data(), chunk.size(), session.Span(), cutBytes);
+      }
+      if (status == 0 && !raw->Write(cut ? cutBytes : chunk, error)) fail(error + "; recording stopped");
+    }
   };
 
   Clock::time_point lastData = start;
@@ -257,6 +255,9 @@ int main(int argc, char** argv) {
       }
     } else if (now >= nextAttempt) {
       nextAttempt = now + kReconnectPeriod;
+      if (cut) cut->Restart();
+      // Reconnecting reports its reasons in one line each, not every second.
+      protocol.SetConsoleReports(false);
       std::string why;
       if (!protocol.Connect(options.port, options.baud)) {
         why = protocol.LastError();
@@ -264,6 +265,7 @@ int main(int argc, char** argv) {
         why = "the sensor did not acknowledge the start command";
         protocol.Disconnect();
       }
+      protocol.SetConsoleReports(true);
       const Clock::time_point back = Clock::now();
       if (why.empty()) {
         if (!session.Gap(Ms(lostAt - start), Ms(back - start), error)) {

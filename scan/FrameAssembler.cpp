@@ -1,5 +1,6 @@
 #include "scan/FrameAssembler.h"
 
+#include <algorithm>
 #include <cmath>
 #include <utility>
 
@@ -63,6 +64,7 @@ FrameAssembler::Result FrameAssembler::Step(std::vector<KXScanPoint> batch, cons
   }
 
   result.filed.reserve(batch.size());
+  result.filedFrom.reserve(batch.size());
   bool frameComplete = false;
   if (endSlot >= lastEndSlot) {
     ClearSlots(slotArray, lastEndSlot + 1, endSlot);
@@ -77,7 +79,8 @@ FrameAssembler::Result FrameAssembler::Step(std::vector<KXScanPoint> batch, cons
   lastEndSlot = endSlot;
   lastEndAngle = endAngle;
 
-  for (KXScanPoint point : batch) {
+  for (uint32_t k = 0; k < batch.size(); ++k) {
+    KXScanPoint point = batch[k];
     if (settings.enableAlgoFilter) {
       point = scanFilter.FilterPoint(point);
       if (point.distance == 0) continue;
@@ -87,6 +90,7 @@ FrameAssembler::Result FrameAssembler::Step(std::vector<KXScanPoint> batch, cons
     if (slot < 0) continue;
     slotArray[slot] = point;
     result.filed.push_back(point);
+    result.filedFrom.push_back(k);
     if (recording) result.csvRows.push_back(point);
   }
 
@@ -106,4 +110,16 @@ FrameAssembler::Result FrameAssembler::Step(std::vector<KXScanPoint> batch, cons
     result.frameReady = true;
   }
   return result;
+}
+
+bool FrameAssembler::InBatches(std::vector<KXScanPoint> points,
+                               const std::function<bool(std::vector<KXScanPoint>)>& step) {
+  if (points.size() <= kMaxBatchPoints) return step(std::move(points));
+  for (size_t first = 0; first < points.size(); first += kMaxBatchPoints) {
+    const size_t last = std::min(points.size(), first + kMaxBatchPoints);
+    if (!step(std::vector<KXScanPoint>(points.begin() + static_cast<std::ptrdiff_t>(first),
+                                       points.begin() + static_cast<std::ptrdiff_t>(last))))
+      return false;
+  }
+  return true;
 }

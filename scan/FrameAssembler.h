@@ -1,5 +1,8 @@
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "protocol/KXScanPoint.h"
@@ -47,6 +50,9 @@ class FrameAssembler {
     // Every point filed by this batch, in filing order, recording or not:
     // what the per-revolution statistics count.
     std::vector<KXScanPoint> filed;
+    // For each filed point, the index in the batch of the point it was made
+    // from: where in the stream of decoded points a revolution begins.
+    std::vector<uint32_t> filedFrom;
     Anomaly anomaly = Anomaly::None;
     float lastEndAngle = 0.0f;  // for AbnormalAngleChange
     float endAngle = 0.0f;      // the batch's last angle, for both anomalies
@@ -69,6 +75,14 @@ class FrameAssembler {
 
   // One poll. `recording` says whether filed points become CSV rows.
   Result Step(std::vector<KXScanPoint> batch, const ScanSettings& settings, bool recording);
+
+  // A poll normally carries at most about ten packets. A backlog after a
+  // stall goes in batches of at most kMaxBatchPoints (whole packets): a
+  // revolution is seen to end only where a batch ends less than half a turn
+  // after the last, so each revolution in the backlog needs a batch ending in
+  // it. Calls `step` with each batch in order, up to the first false.
+  static constexpr size_t kMaxBatchPoints = 12 * 12;
+  static bool InBatches(std::vector<KXScanPoint> points, const std::function<bool(std::vector<KXScanPoint>)>& step);
 
   const std::vector<KXScanPoint>& Slots() const { return slotArray; }
   int LastEndSlot() const { return lastEndSlot; }

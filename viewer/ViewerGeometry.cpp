@@ -15,14 +15,6 @@ Rgb IntensityRamp(uint8_t intensity) {
   return {255, 0, 0};
 }
 
-void ToPlane(const KXScanPoint& point, int rotationSign, float* x, float* y) {
-  const float a = static_cast<float>(static_cast<double>(point.angle) / 180.0 * M_PI);
-  const float d = static_cast<float>(point.distance);
-  const float sign = static_cast<float>(rotationSign);
-  *x = static_cast<float>(static_cast<double>(d * std::cos(a)) * 0.001);
-  *y = static_cast<float>(static_cast<double>(d * sign * std::sin(a)) * 0.001);
-}
-
 void BuildFrameClouds(const std::vector<KXScanPoint>& frame, int rotationSign,
                       pcl::PointCloud<pcl::PointXYZRGB>& display, pcl::PointCloud<pcl::PointXYZI>& pick) {
   const auto n = static_cast<uint32_t>(frame.size());

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "protocol/KXScanPoint.h"
+#include "scan/PlanePoint.h"
 
 // Plain calculations behind the point-cloud view: placing sensor points in the
 // metric scene plane, colouring them, and picking a point under the mouse.
@@ -31,8 +32,13 @@ inline uint32_t PackRgb(const Rgb& c) {
 }
 
 // Sensor point -> metres in the plane z = 0; rotationSign -1 mirrors y for
-// sensors that turn clockwise.
-void ToPlane(const KXScanPoint& point, int rotationSign, float* x, float* y);
+// sensors that turn clockwise. The scan's conversion, so that the view, the
+// PCD files and the library agree to the last bit.
+inline void ToPlane(const KXScanPoint& point, int rotationSign, float* x, float* y) {
+  const PlanePoint p = ToPlanePoint(point, rotationSign);
+  *x = p.x;
+  *y = p.y;
+}
 
 // Builds the coloured display cloud and the pick cloud (same positions plus
 // intensity) for one frame. Both get exactly frame.size() points.

@@ -189,8 +189,9 @@ TEST(Replay, PlaysEveryByteAndStepsByRevolution) {
       steps.emplace_back(replay.Revolution(), protocol.GetLinkStats().packets);
     }
     testing::internal::GetCapturedStdout();
-    if (name == std::string("clean"))
+    if (name == std::string("clean")) {
       EXPECT_EQ(steps, (std::vector<std::pair<int, uint64_t>>{{1, 7}, {2, 10}, {2, 12}, {2, 12}}));
+    }
     const KXLinkStats stats = protocol.GetLinkStats();
     EXPECT_TRUE(replay.AtEnd());
     EXPECT_EQ(replay.TimeMs(), endMs);

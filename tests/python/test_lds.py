@@ -129,7 +129,7 @@ def test_ctrl_c_ends_the_loop_stops_the_sensor_and_closes_the_port(sim, stream, 
     assert counters(proc, tmp_path / "sim.stats")["acks"] == 2
 
 
-def test_timeout_lost_port_and_bad_input_end_cleanly(sim, tmp_path):
+def test_timeout_lost_port_and_bad_input_end_cleanly(sim, tmp_path, capfd):
     port, proc = sim()
     with lds.Sensor(port) as sensor:
         with pytest.raises(TimeoutError):  # not started: nothing comes
@@ -145,8 +145,12 @@ def test_timeout_lost_port_and_bad_input_end_cleanly(sim, tmp_path):
     silent, _ = sim("--no-ack", name="silent")
     with lds.Sensor(silent) as sensor, pytest.raises(lds.Error, match="did not acknowledge the start command"):
         sensor.start()
+    capfd.readouterr()
     with pytest.raises(lds.Error, match="^cannot open /nonexistent/tty: No such file or directory$"):
         lds.Sensor("/nonexistent/tty")
+    with pytest.raises(lds.Error, match="^cannot open tcp://127.0.0.1:1: connection refused$"):
+        lds.Sensor("tcp://127.0.0.1:1")
+    assert capfd.readouterr() == ("", "")  # the reasons are in the exceptions, not on the program's console
     with pytest.raises(lds.Error, match="^cannot read .*missing.raw: No such file or directory$"):
         lds.read_raw(str(tmp_path / "missing.raw"))
     with pytest.raises(ValueError, match="^angle_offset must lie between -360 and 360, not 400$"):

@@ -45,6 +45,8 @@ class LDS_API Sensor {
   // Stops the sensor if this object started it, and closes the port; the
   // revolutions still waiting are dropped. Harmless when not open.
   void Close();
+  // True from a successful Open until Close, also once the port has been
+  // lost (Next then throws with the reason; Close releases it).
   bool IsOpen() const;
 
   // Sends the start (stop) command and waits for the sensor's

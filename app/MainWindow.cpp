@@ -45,6 +45,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui_MainWin
   connect(link, &LinkControl::connected, this, &MainWindow::OnConnected);
   connect(link, &LinkControl::failed, this, &MainWindow::OnConnectFailed);
   connect(link, &LinkControl::lost, this, &MainWindow::OnLinkLost);
+  connect(link, &LinkControl::commandDone, this, &MainWindow::OnCommandDone);
   on_refreshPortButton_clicked();
   connect(this, &MainWindow::signalScanFrame, ui->viewerWidget, &vtkViewer::slotShowDeviceData);
 
@@ -93,7 +94,10 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui_MainWin
 }
 
 MainWindow::~MainWindow() {
-  // A connect under way ends first (at most its timeout): what it opens is closed below.
+  // A connect or command under way ends first (at most its timeout): what it
+  // opens is closed below, and a sensor it started is stopped.
+  link->Settle();
+  const bool stopSensor = link->SensorStarted();
   delete link;
   link = nullptr;
   isRunning.exchange(false);
@@ -112,7 +116,7 @@ MainWindow::~MainWindow() {
   disconnect(ui->actionDiagnosis, nullptr, this, nullptr);
   delete ui;
   ui = nullptr;
-  if (protocol->IsConnected() && sensorStarted) protocol->DisableLidar();
+  if (protocol->IsConnected() && stopSensor) protocol->DisableLidar();
   if (protocol->IsConnected()) protocol->Disconnect();
   delete protocol;
   protocol = nullptr;
@@ -192,7 +196,6 @@ void MainWindow::on_connectButton_clicked() {
   if (link->Current() == LinkControl::State::Connected) {
     link->Stop();
     QStringList note{tr("已断开 %1").arg(link->Port()), recording->LinkClosed()};
-    sensorStarted = false;
     ShowLinkState();
     status->LinkEnded();
     note.removeAll(QString());
@@ -213,13 +216,15 @@ void MainWindow::on_connectButton_clicked() {
 
 void MainWindow::ShowLinkState() {
   const LinkControl::State state = link->Current();
+  const bool commanding = state == LinkControl::State::Connected && link->Busy();
   ui->connectButton->setText(state == LinkControl::State::Connected ? tr("断开") : tr("连接"));
-  ui->connectButton->setEnabled(state != LinkControl::State::Connecting);
+  ui->connectButton->setEnabled(!link->Busy());
+  ui->enableLidarButton->setEnabled(!commanding);
+  ui->disableLidarButton->setEnabled(!commanding);
   for (QWidget* w : std::initializer_list<QWidget*>{ui->serialPortBox, ui->baudrateBox, ui->refreshPortButton})
     w->setEnabled(state == LinkControl::State::Disconnected);
-  // A replay would feed the protocol object while the attempt sets it up.
-  if (auto* openReplay = findChild<QAction*>("actionOpenReplay"))
-    openReplay->setEnabled(state != LinkControl::State::Connecting);
+  // A replay would feed the protocol object while the attempt or the command uses it.
+  if (auto* openReplay = findChild<QAction*>("actionOpenReplay")) openReplay->setEnabled(!link->Busy());
 }
 
 void MainWindow::OnConnected() {
@@ -243,7 +248,6 @@ void MainWindow::OnLinkLost(const QString& reason) {
   QStringList note{tr("与 %1 的连接已断开：%2").arg(link->Port(), reason)};
   if (csv.Active()) note << StopCsv();
   note << recording->LinkClosed();
-  sensorStarted = false;
   ShowLinkState();
   status->LinkEnded();
   note.removeAll(QString());
@@ -258,23 +262,31 @@ bool MainWindow::RefusedWhileConnecting(const QString& failure) {
   return true;
 }
 
-void MainWindow::on_enableLidarButton_clicked() {
-  if (RefusedWhileConnecting(tr("启动失败！"))) return;
-  if (protocol->EnableLidar()) {
-    sensorStarted = true;
-    QMessageBox::information(this, tr("成功"), tr("启动成功！"));
-  } else {
-    QMessageBox::warning(this, tr("错误"), tr("启动失败！"));
+void MainWindow::on_enableLidarButton_clicked() { SendCommand(LinkControl::Command::Start); }
+
+void MainWindow::on_disableLidarButton_clicked() { SendCommand(LinkControl::Command::Stop); }
+
+void MainWindow::SendCommand(LinkControl::Command command) {
+  const bool start = command == LinkControl::Command::Start;
+  const QString failure = start ? tr("启动失败！") : tr("停止失败！");
+  if (RefusedWhileConnecting(failure)) return;
+  if (!link->Send(command)) {  // no link open
+    QMessageBox::warning(this, tr("错误"), failure);
+    return;
   }
+  ShowLinkState();
+  status->SetNote(start ? tr("正在启动…") : tr("正在停止…"));
 }
 
-void MainWindow::on_disableLidarButton_clicked() {
-  if (RefusedWhileConnecting(tr("停止失败！"))) return;
-  if (protocol->DisableLidar()) {
-    sensorStarted = false;
-    QMessageBox::information(this, tr("成功"), tr("停止成功！"));
+void MainWindow::OnCommandDone(LinkControl::Command command, bool ok) {
+  const bool start = command == LinkControl::Command::Start;
+  ShowLinkState();
+  if (ok) {
+    status->SetNote(start ? tr("传感器已启动") : tr("传感器已停止"));
+    QMessageBox::information(this, tr("成功"), start ? tr("启动成功！") : tr("停止成功！"));
   } else {
-    QMessageBox::warning(this, tr("错误"), tr("停止失败！"));
+    status->SetNote(start ? tr("启动失败：传感器没有应答") : tr("停止失败：传感器没有应答"));
+    QMessageBox::warning(this, tr("错误"), start ? tr("启动失败！") : tr("停止失败！"));
   }
 }
 

@@ -62,6 +62,7 @@ class SessionTest : public ::testing::Test {
     QString seen;
     answer.ThenBox(&seen);
     QTest::mouseClick(Find<QPushButton>(*window, button), Qt::LeftButton);
+    WaitFor([&] { return !seen.isEmpty(); }, 10000);  // a command waits for the sensor's answer
     return seen;
   }
   void Connect(const QString& port) {

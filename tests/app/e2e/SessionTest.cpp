@@ -110,7 +110,7 @@ TEST_F(SessionTest, ConnectIdleStartRecordStopAndCloseWhileMeasuring) {
   EXPECT_TRUE(WaitFor([&] { return Label("rpmLabel") == "600 r/min"; })) << Label("rpmLabel").toStdString();
   QRegularExpressionMatch m;
   EXPECT_TRUE(WaitFor([&] {  // a loaded machine may show a slow first second
-    m = QRegularExpression("^(\\d+) 点/秒 · (\\d+) 包/秒 · CRC错误 0 · 丢弃字节 0$")
+    m = QRegularExpression("^传感器已启动 · (\\d+) 点/秒 · (\\d+) 包/秒 · CRC错误 0 · 丢弃字节 0$")
             .match(window->statusBar()->currentMessage());
     return m.hasMatch() && std::abs(m.captured(1).toInt() - 4500) <= 700;
   })) << window->statusBar()->currentMessage().toStdString();
@@ -137,12 +137,43 @@ TEST_F(SessionTest, ConnectIdleStartRecordStopAndCloseWhileMeasuring) {
   EXPECT_EQ(Click("disableLidarButton"), "成功|停止成功！");
   EXPECT_TRUE(WaitFor([&] { return Label("rpmLabel") == "0 r/min" && Label("timestampLabel") == "-1 ms"; }));
 
-  // Closing the window while the sensor measures stops it: start, stop,
-  // start and the stop on closing are four acknowledged commands.
-  EXPECT_EQ(Click("enableLidarButton"), "成功|启动成功！");
-  ASSERT_TRUE(WaitLiveFrames(1));
+  // Closing the window while 启动 runs waits for it, then stops the sensor:
+  // start, stop, start and the stop on closing are four acknowledged commands.
+  QTest::mouseClick(Find<QPushButton>(*window, "enableLidarButton"), Qt::LeftButton);
   window.reset();
   EXPECT_TRUE(WaitFor([&] { return ReadCounters(stats)["acks"] == 4; }, 3000)) << ReadCounters(stats)["acks"];
+}
+
+// 启动 against a sensor that does not answer: the command waits for the
+// acknowledgement, opens the port anew and tries again, for about 1.5 s, all
+// beside the event loop. Meanwhile the window says what runs and keeps its
+// link buttons still; the box comes once the command has failed.
+TEST_F(SessionTest, AnUnansweredStartLeavesTheWindowFree) {
+  Sim sim({"--no-ack"});
+  Connect(sim.path);
+  int beats = 0, beatsAtBox = -1;
+  QTimer beat;
+  QObject::connect(&beat, &QTimer::timeout, [&] { ++beats; });
+  beat.start(20);
+  QString seen;
+  answer.Then([&](QWidget* w) {
+    beatsAtBox = beats;
+    seen = w->windowTitle() + "|" + qobject_cast<QMessageBox*>(w)->text();
+    qobject_cast<QMessageBox*>(w)->accept();
+  });
+  QStringList said;  // the reopened port is no lost link
+  QObject::connect(window->statusBar(), &QStatusBar::messageChanged, &context, [&](const QString& m) { said << m; });
+  QTest::mouseClick(Find<QPushButton>(*window, "enableLidarButton"), Qt::LeftButton);
+  EXPECT_TRUE(Line().startsWith("正在启动…")) << Line().toStdString();
+  for (const char* button : {"enableLidarButton", "disableLidarButton", "connectButton"})
+    EXPECT_FALSE(Find<QPushButton>(*window, button)->isEnabled()) << button;
+  ASSERT_TRUE(WaitFor([&] { return !seen.isEmpty(); }, 10000));
+  EXPECT_EQ(seen, "错误|启动失败！");
+  EXPECT_GT(beatsAtBox, 25);  // half a second of beats at least
+  EXPECT_TRUE(Line().startsWith("启动失败：传感器没有应答")) << Line().toStdString();
+  EXPECT_FALSE(said.join('\n').contains("连接已断开")) << said.join('\n').toStdString();
+  EXPECT_TRUE(Find<QPushButton>(*window, "enableLidarButton")->isEnabled() &&
+              Find<QPushButton>(*window, "connectButton")->text() == "断开");
 }
 
 // A file that refuses writes ends the recording with a message; what reached

@@ -79,13 +79,11 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui_MainWin
     connect(a, &QAction::triggered, this, &MainWindow::SaveSettings);
   connect(ui->connectButton, &QPushButton::clicked, this, &MainWindow::SaveSettings);
 
-  recording = new RecordingCommands(protocol, &frameResetPending, ui->viewerWidget, diagnosisDock, this, ui->menu_2,
-                                    status, &saveDir);
+  recording = new RecordingCommands(protocol, &feedGate, diagnosisDock, this, ui->menu_2, status, &saveDir);
   connect(recording, &RecordingCommands::settingsChanged, this, &MainWindow::SaveSettings);
   connect(recording, &RecordingCommands::replayOpening, this, [this] {
     if (link->Current() == LinkControl::State::Connected) on_connectButton_clicked();
   });
-  connect(recording, &RecordingCommands::replayRestarted, this, [this] { frameResetPending.store(true); });
   ApplySettings(AppSettings::Load());
 
   // Started last, once everything the worker reaches exists.
@@ -160,6 +158,7 @@ void MainWindow::ApplySettings(const WindowSettings& s) {
   else
     on_counterClockwiseRotationAction_triggered();
   protocol->SetAngleOffset(s.angleOffset);
+  recording->AngleOffsetChanged();
   ui->actionEnableAngleCalib->setChecked(s.scan.enableAngleCalib);
   ui->actionAlgoFilter->setChecked(s.scan.enableAlgoFilter);
   ui->actionEnableDistCorrect->setChecked(s.scan.enableDistCorrect);
@@ -228,7 +227,7 @@ void MainWindow::ShowLinkState() {
 }
 
 void MainWindow::OnConnected() {
-  frameResetPending.store(true);
+  feedGate.ResetFrame();
   recording->LinkOpened();
   ShowLinkState();
   status->SetNote(QString());
@@ -355,7 +354,9 @@ void MainWindow::on_actionAngleOffset_triggered() {
   protocol->GetAngleOffset(&offset);
   bool ok = false;
   const double value = QInputDialog::getDouble(this, tr("设置角度偏移"), tr("offset(°)"), offset, -360, 360, 2, &ok);
-  if (ok) protocol->SetAngleOffset(static_cast<float>(value));
+  if (!ok) return;
+  protocol->SetAngleOffset(static_cast<float>(value));
+  recording->AngleOffsetChanged();
 }
 
 void MainWindow::on_actionSetDiffThr_triggered() {

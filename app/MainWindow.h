@@ -10,6 +10,7 @@
 #include "app/AppSettings.h"
 #include "app/CsvRecorder.h"
 #include "app/DiagnosisDock.h"
+#include "app/FeedGate.h"
 #include "app/LinkControl.h"
 #include "app/SharedScanSettings.h"
 #include "protocol/KXProtocol.h"
@@ -111,7 +112,7 @@ class MainWindow : public QMainWindow {
 
   SharedScanSettings scan;
   ScanFilter scanFilter;
-  std::atomic<bool> frameResetPending{false};
+  FeedGate feedGate;
 
   // Live plots of the revolutions' figures and the link counters.
   DiagnosisDock* diagnosisDock = nullptr;

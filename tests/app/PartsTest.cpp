@@ -19,7 +19,10 @@ namespace {
 
 // The worker's part, played in step: each feed is one batch.
 struct Consumer {
-  Consumer() { settings.enableAlgoFilter = true; }
+  Consumer() {
+    settings.enableAlgoFilter = true;
+    protocol.SetConsoleReports(false);  // the recording's bad packets
+  }
   void Restart() {
     protocol.ResetReceiver();
     shown = assembler.Reset();
@@ -46,41 +49,50 @@ struct Consumer {
 
 // The replay's feeds give the frames of a worker that takes every packet on
 // its own; a jump to revolution k, back or ahead, from rest or mid-turn,
-// shows the frame a linear play shows there.
+// shows the frame a linear play shows there. With an angle offset the
+// frames end elsewhere, and the revolutions are counted there: turned by
+// 238 degrees, this recording holds one whole revolution fewer.
 TEST(ReplayCursorTest, ASeekShowsTheFrameOfALinearPlay) {
-  testing::internal::CaptureStdout();  // the decoder's CRC reports
   const std::vector<uint8_t> recording = RoomRecording(13);
-  Consumer packetwise;
-  RawReplay reader;
-  reader.Load(recording);
-  while (!reader.AtEnd()) {
-    reader.PlayPackets(1, packetwise.protocol);
-    packetwise.Take(reader.Revolution());
-  }
-  ASSERT_EQ(packetwise.frames.size(), 13u);  // the partial first one too
-  ReplayCursor linear, jumping;
-  linear.Load(recording);
-  jumping.Load(recording);
-  Consumer a, b;
-  linear.Play(true, 0);
-  a.Run(linear);
-  EXPECT_TRUE(a.frames == packetwise.frames);
-  EXPECT_TRUE(linear.AtEnd() && !linear.Playing());
+  for (auto [offset, whole] : {std::pair{0.0f, 12}, {238.0f, 11}}) {
+    Consumer packetwise, a, b;
+    for (Consumer* c : {&packetwise, &a, &b}) c->protocol.SetAngleOffset(offset);
+    RawReplay reader;
+    reader.Load(recording);
+    reader.SetAngleOffset(offset);
+    while (!reader.AtEnd()) {
+      reader.PlayPackets(1, packetwise.protocol);
+      packetwise.Take(reader.Revolution());
+    }
+    ASSERT_EQ(packetwise.frames.size(), whole + 1u);  // the partial first one too
+    ReplayCursor linear, jumping;
+    for (ReplayCursor* c : {&linear, &jumping}) {
+      c->SetAngleOffset(offset);
+      c->Load(recording);
+    }
+    EXPECT_EQ(linear.Revolutions(), whole);
+    linear.Play(true, 0);
+    a.Run(linear);
+    EXPECT_TRUE(a.frames == packetwise.frames);
+    EXPECT_TRUE(linear.AtEnd() && !linear.Playing());
 
-  for (int k : {7, 3, 4, 6, 1, 12, 2, 2, 11}) {
-    if (jumping.SeekTo(k)) b.Restart();
-    b.Run(jumping);
-    EXPECT_EQ(jumping.Revolution(), k);
-    EXPECT_TRUE(b.shown == packetwise.frames.at(k)) << "revolution " << k;
-    jumping.Play(true, 0);  // a few packets on, then a jump from mid-turn
-    jumping.Feed(b.protocol, 0);
-    jumping.Pause();
+    for (int k : {7, 3, 4, 6, 1, whole, 2, 2, whole - 1}) {
+      if (jumping.SeekTo(k)) b.Restart();
+      b.Run(jumping);
+      EXPECT_EQ(jumping.Revolution(), k);
+      EXPECT_TRUE(b.shown == packetwise.frames.at(k)) << "revolution " << k << ", offset " << offset;
+      jumping.Play(true, 0);  // a few packets on, then a jump from mid-turn
+      jumping.Feed(b.protocol, 0);
+      jumping.Pause();
+    }
   }
-  EXPECT_TRUE(jumping.SeekTo(0));  // back to the beginning, from part-way into the first revolution too
-  jumping.Play(true, 0);
-  jumping.Feed(b.protocol, 0);
-  EXPECT_TRUE(jumping.SeekTo(0) && jumping.TimeMs() == 0);
-  testing::internal::GetCapturedStdout();
+  ReplayCursor cursor;
+  cursor.Load(recording);
+  EXPECT_TRUE(cursor.SeekTo(0));  // back to the beginning, from part-way into the first revolution too
+  cursor.Play(true, 0);
+  Consumer c;
+  cursor.Feed(c.protocol, 0);
+  EXPECT_TRUE(cursor.SeekTo(0) && cursor.TimeMs() == 0);
 }
 
 // The plots hold one source at a time; their time ticks are whole and even,

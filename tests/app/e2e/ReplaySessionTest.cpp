@@ -4,8 +4,11 @@
 #include <QDir>
 #include <QListView>
 #include <QSlider>
+#include <utility>
 
+#include "app/CsvRecorder.h"
 #include "app/ReplayController.h"
+#include "protocol/RawReplay.h"
 #include "tests/app/e2e/Session.h"
 #include "viewer/vtkViewer.h"
 
@@ -133,9 +136,32 @@ TEST_F(SessionTest, RawRecordingsAreNamedListedAndOpenedAsTyped) {
   EXPECT_EQ(Find<QLabel>(*window, "replayFile")->text().trimmed(), "run.raw");
 }
 
+// The rows each revolution adds in a linear play, by its number: those filed
+// after the frame before it, up to its own frame.
+std::map<int, std::vector<KXScanPoint>> RowsByRevolution(const std::vector<uint8_t>& bytes,
+                                                         const ScanSettings& settings) {
+  KXProtocol decoder;
+  decoder.SetConsoleReports(false);
+  ScanFilter filter;
+  FrameAssembler assembler(filter);
+  RawReplay reader;
+  reader.Load(bytes);
+  std::map<int, std::vector<KXScanPoint>> rows;
+  std::vector<KXScanPoint> since;
+  while (!reader.AtEnd()) {
+    reader.PlayPackets(1, decoder);
+    const FrameAssembler::Result r = assembler.Step(decoder.TakeScanPoints(), settings, true);
+    since.insert(since.end(), r.csvRows.begin(), r.csvRows.end());
+    if (r.frameReady) rows[reader.Revolution()] = std::exchange(since, {});
+  }
+  return rows;
+}
+
 // Stepping on gives the frames of a linear play; the slider and 上一圈 jump
-// to a revolution with the frame a linear play shows there. The bar names
-// the file, and a file without packets says so.
+// to a revolution with the frame a linear play shows there, and a CSV file
+// under way gets the rows of the revolutions shown, not those decoded again
+// before a jump's target. The bar names the file, and a file without packets
+// says so.
 TEST_F(SessionTest, ReplayJumpsToAnyRevolutionWithTheFrameOfALinearPlay) {
   const QString room = tmp.filePath("room.raw"), junk = tmp.filePath("junk.raw");
   const std::vector<uint8_t> bytes = RoomRecording(13);
@@ -162,6 +188,8 @@ TEST_F(SessionTest, ReplayJumpsToAnyRevolutionWithTheFrameOfALinearPlay) {
       },
       0, 1));  // the empty frame of the start
   EXPECT_EQ(Find<QLabel>(*window, "replayFile")->text().trimmed(), "room.raw");
+  const QString csvFile = tmp.filePath("jumps.csv"), expectedFile = tmp.filePath("expected.csv");
+  Record(csvFile);
   std::map<int, std::vector<KXScanPoint>> linear;
   for (int k = 1; k <= 6; ++k) {
     ASSERT_TRUE(act([&] { Find<QAction>(*window, "actionReplayStep")->trigger(); }, k, k == 1 ? 2 : 1)) << k;
@@ -176,6 +204,14 @@ TEST_F(SessionTest, ReplayJumpsToAnyRevolutionWithTheFrameOfALinearPlay) {
   EXPECT_TRUE(view->NewestFrame() == linear[3]);
   ASSERT_TRUE(act([&] { slider->setValue(5); }, 5, 2));  // two ahead: played on
   EXPECT_TRUE(view->NewestFrame() == linear[5]);
+  Find<QAction>(*window, "actionSaveDataCSV")->trigger();
+  const std::map<int, std::vector<KXScanPoint>> rows = RowsByRevolution(bytes, window->CurrentSettings());
+  CsvRecorder expected;
+  ASSERT_EQ(expected.Start(expectedFile), CsvRecorder::Outcome::Recording);
+  for (int k : {0, 1, 2, 3, 4, 5, 6, 12, 4, 3, 4, 5}) expected.Write(rows.at(k));
+  expected.Stop();
+  EXPECT_TRUE(Rows(csvFile) == Rows(expectedFile))
+      << Rows(csvFile).count('\n') << " rows written, " << Rows(expectedFile).count('\n') << " expected";
 
   ASSERT_TRUE(replay->Open(junk));
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);  // the bar of the first file goes

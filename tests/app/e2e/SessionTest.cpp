@@ -10,6 +10,7 @@
 #include <set>
 
 #include "tests/app/e2e/Session.h"
+#include "viewer/vtkViewer.h"
 // Last: it brings Xlib's macros.
 #include "tests/support/ScreenPixels.h"
 
@@ -226,7 +227,8 @@ TEST_F(SessionTest, WriteErrorsEndTheRecordingAndSaySo) {
 // A sensor that goes away while connected and recording: within 2 s the window
 // says so and why, is ready to connect again, and both files end whole, the
 // CSV rows being the values the sensor sent. Restoring the defaults before
-// leaves the open link's port and baud rate alone.
+// leaves the open link's port and baud rate alone. The next connection
+// starts the trail anew.
 TEST_F(SessionTest, ALostSensorEndsTheLinkAndTheRecordingsKeepEveryRow) {
   const QString capture = tmp.filePath("sent"), csvFile = tmp.filePath("lost.csv"), raw = tmp.filePath("lost.raw");
   auto sim = std::make_unique<Sim>(QStringList{"--autostart", "--capture", capture});
@@ -240,6 +242,7 @@ TEST_F(SessionTest, ALostSensorEndsTheLinkAndTheRecordingsKeepEveryRow) {
                 Find<QComboBox>(*window, "baudrateBox")->currentText(),
             sim->path + " 460800");
 
+  Find<vtkViewer>(*window, "viewerWidget")->SetTrailLength(5);
   Record(csvFile);
   answer.ThenSave(raw);
   Find<QAction>(*window, "actionSaveRaw")->trigger();
@@ -271,9 +274,14 @@ TEST_F(SessionTest, ALostSensorEndsTheLinkAndTheRecordingsKeepEveryRow) {
   EXPECT_EQ(RowsUnlikeSent(lines, bytes, window->CurrentSettings()), 0) << "of " << lines.size() - 1 << " rows";
   EXPECT_GT(lines.size(), 5000);
 
-  // A new sensor connects, and the room is on the display.
-  sim = std::make_unique<Sim>(QStringList{"--autostart"});
+  // A new sensor connects: the view is empty until it is started, then shows the room.
+  sim = std::make_unique<Sim>(QStringList{});
+  const int empty = emptyFrames;
   Connect(sim->path);
+  ASSERT_TRUE(WaitFor([&] { return emptyFrames > empty; }));
+  QTest::qWait(200);
+  EXPECT_LT(CountPixels(SceneArea(ScreenPixels(view)), Coloured), 20);
+  EXPECT_EQ(Click("enableLidarButton"), "成功|启动成功！");
   ASSERT_TRUE(WaitLiveFrames(3));
   QTest::qWait(200);
   EXPECT_GT(CountPixels(SceneArea(ScreenPixels(view)), Coloured), 300);

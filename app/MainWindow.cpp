@@ -36,7 +36,6 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui_MainWin
   };
   keepSize(ui->rpmLabel, QStringLiteral("00000.0 r/min"));
   keepSize(ui->timestampLabel, QStringLiteral("00000 ms"));
-  AddLanguageMenu(ui->menu, ui->statusbar);
   qRegisterMetaType<std::vector<KXScanPoint>>("std::vector<KXScanPoint>");
   protocol = new KXProtocol();
   // About 1 s at the highest line rate, so a briefly starved worker loses no points.
@@ -65,6 +64,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui_MainWin
   // The dock's own close button unchecks the menu entry.
   connect(diagnosisDock->toggleViewAction(), &QAction::toggled, ui->actionDiagnosis, &QAction::setChecked);
   status = new StatusLine(protocol, ui->statusbar, diagnosisDock, this);
+  AddLanguageMenu(ui->menu, status);
 
   auto* view = new ViewCommands(this, ui->menu, ui->menu_2, ui->actionAngleOffset, ui->viewerWidget, diagnosisDock,
                                 status, &saveDir);
@@ -228,7 +228,7 @@ void MainWindow::ShowLinkState() {
 
 void MainWindow::OnConnected() {
   feedGate.ResetFrame();
-  recording->LinkOpened();
+  recording->LinkOpened(link->Port());
   ShowLinkState();
   status->SetNote(QString());
   status->LinkStarted();

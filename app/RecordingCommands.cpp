@@ -64,9 +64,9 @@ RecordingCommands::RecordingCommands(KXProtocol* protocol, FeedGate* gate, Diagn
   connect(replay, &ReplayController::closed, status, &StatusLine::LinkEnded);
 }
 
-void RecordingCommands::LinkOpened() {
+void RecordingCommands::LinkOpened(const QString& port) {
   saveRawAction->setEnabled(true);
-  dock->StartSource(tr("实时，%1 连接").arg(QTime::currentTime().toString("HH:mm:ss")));
+  dock->StartSource(tr("实时 %1，%2 连接").arg(port, QTime::currentTime().toString("HH:mm:ss")));
 }
 
 QString RecordingCommands::LinkClosed() {

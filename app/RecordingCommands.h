@@ -25,10 +25,10 @@ class RecordingCommands : public QObject {
   RecordingCommands(KXProtocol* protocol, FeedGate* gate, DiagnosisDock* dock, QMainWindow* window, QMenu* fileMenu,
                     StatusLine* status, QString* saveDir);
 
-  // The live link opened or closed: raw saving is offered only while it is
-  // open, and ends with it. The plots start anew with each link. LinkClosed
-  // returns the status line's note on a raw file it ended, or nothing.
-  void LinkOpened();
+  // The live link to `port` opened, or closed: raw saving is offered only
+  // while it is open, and ends with it. The plots start anew with each link.
+  // LinkClosed returns the status line's note on a raw file it ended, or nothing.
+  void LinkOpened(const QString& port);
   QString LinkClosed();
   // Ends a replay, for the live link to take over.
   void CloseReplay();

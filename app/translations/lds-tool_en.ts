@@ -482,8 +482,8 @@
         <translation>replay of %1</translation>
     </message>
     <message>
-        <source>实时，%1 连接</source>
-        <translation>live, connected at %1</translation>
+        <source>实时 %1，%2 连接</source>
+        <translation>live %1, connected at %2</translation>
     </message>
 </context>
 <context>

@@ -7,6 +7,7 @@
 #include <QMenu>
 #include <QSettings>
 #include <QStatusBar>
+#include <QTest>
 
 #include "app/Language.h"
 #include "app/LinkHealth.h"
@@ -135,10 +136,14 @@ TEST_F(LanguageTest, EnglishWindowAndTheChoiceOfLanguage) {
   EXPECT_TRUE(Find<QAction>(window, "actionLanguageEnglish")->isChecked());
 
   // The menu's choice is saved; --lang wins over it, and it over the locale.
+  // Its confirmation stays on the status line as it refreshes (here once a
+  // second, for the held view).
   qputenv("LC_ALL", "en_GB.UTF-8");
   EXPECT_EQ(ChooseLanguage(QString()), Language::English);
+  Find<QAction>(window, "actionHold")->trigger();
   Find<QAction>(window, "actionLanguageChinese")->trigger();
-  EXPECT_EQ(window.statusBar()->currentMessage(), "界面语言：中文（下次启动时生效）");
+  QTest::qWait(1100);
+  EXPECT_EQ(window.statusBar()->currentMessage(), "界面语言：中文（下次启动时生效） · View held");
   EXPECT_EQ(ChooseLanguage(QString()), Language::Chinese);
   EXPECT_EQ(ChooseLanguage("en"), Language::English);
   qputenv("LC_ALL", "C.UTF-8");

@@ -6,8 +6,9 @@
 #include <QLocale>
 #include <QMenu>
 #include <QSettings>
-#include <QStatusBar>
 #include <cstdio>
+
+#include "app/StatusLine.h"
 
 // The English translation is compiled into the program (lds_translations.qrc),
 // so a build runs in English from its own folder too.
@@ -78,7 +79,7 @@ Translators::~Translators() {
 
 Language ActiveLanguage() { return active; }
 
-void AddLanguageMenu(QMenu* menu, QStatusBar* statusBar) {
+void AddLanguageMenu(QMenu* menu, StatusLine* status) {
   menu->addSeparator();
   QMenu* languages = menu->addMenu(QCoreApplication::translate("Language", "语言 / Language"));
   languages->setObjectName("languageMenu");
@@ -101,15 +102,14 @@ void AddLanguageMenu(QMenu* menu, QStatusBar* statusBar) {
     action->setChecked(e.language == ActiveLanguage());
     group->addAction(action);
     const QString confirmation = QString::fromUtf8(e.confirmation);
-    QObject::connect(action, &QAction::triggered, statusBar, [statusBar, language = e.language, confirmation] {
+    QObject::connect(action, &QAction::triggered, status, [status, language = e.language, confirmation] {
       QSettings settings(kOrganisation, kApplication);
       settings.setValue(kLanguageKey, LanguageCode(language));
       settings.sync();
       if (settings.status() == QSettings::NoError)
-        statusBar->showMessage(confirmation);
+        status->SetNote(confirmation);
       else
-        statusBar->showMessage(
-            QCoreApplication::translate("Language", "无法保存语言选择：%1").arg(settings.fileName()));
+        status->SetNote(QCoreApplication::translate("Language", "无法保存语言选择：%1").arg(settings.fileName()));
     });
   }
 }

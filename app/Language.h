@@ -4,7 +4,7 @@
 #include <QTranslator>
 
 class QMenu;
-class QStatusBar;
+class StatusLine;
 
 // The window speaks one language at a time. Chinese is the language of the
 // source texts; English comes from our own translation file. Qt's standard
@@ -43,5 +43,5 @@ class Translators {
 Language ActiveLanguage();
 
 // Adds the submenu 语言 / Language with one checkable entry per language to
-// `menu`. A choice is saved for the next start and announced on `statusBar`.
-void AddLanguageMenu(QMenu* menu, QStatusBar* statusBar);
+// `menu`. A choice is saved for the next start and announced as the status line's note.
+void AddLanguageMenu(QMenu* menu, StatusLine* status);

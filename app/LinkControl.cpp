@@ -10,13 +10,15 @@ LinkControl::LinkControl(KXProtocol* protocol, QObject* parent) : QObject(parent
   connect(&watch, &QTimer::timeout, this, &LinkControl::Watch);
 }
 
-LinkControl::~LinkControl() {
-  // Its report, still queued, goes with this object.
-  if (attempt.joinable()) attempt.join();
+// Its report, still queued, goes with this object.
+LinkControl::~LinkControl() { Settle(); }
+
+void LinkControl::Settle() {
+  if (worker.joinable()) worker.join();
 }
 
 bool LinkControl::Start(const QString& text, int baud, QString* error) {
-  if (state != State::Disconnected) return false;
+  if (state != State::Disconnected || Busy()) return false;
   PortAddress address;
   std::string invalid;
   if (!ParsePortAddress(text.toStdString(), address, invalid)) {
@@ -25,7 +27,7 @@ bool LinkControl::Start(const QString& text, int baud, QString* error) {
   }
   port = text;
   state = State::Connecting;
-  attempt = std::thread([this, target = text.toStdString(), baud] {
+  worker = std::thread([this, target = text.toStdString(), baud] {
     pthread_setname_np(pthread_self(), "lds-connect");
     const bool ok = protocol->Connect(target, baud);
     QMetaObject::invokeMethod(
@@ -35,7 +37,7 @@ bool LinkControl::Start(const QString& text, int baud, QString* error) {
 }
 
 void LinkControl::Finish(bool ok) {
-  attempt.join();
+  Settle();
   if (!ok) {
     state = State::Disconnected;
     const QString reason = QString::fromStdString(protocol->LastError());
@@ -43,19 +45,40 @@ void LinkControl::Finish(bool ok) {
     return;
   }
   state = State::Connected;
+  sensorStarted = false;
   watch.start();
   emit connected();
 }
 
+bool LinkControl::Send(Command command) {
+  if (state != State::Connected || Busy()) return false;
+  worker = std::thread([this, command] {
+    pthread_setname_np(pthread_self(), "lds-command");
+    const bool ok = command == Command::Start ? protocol->EnableLidar() : protocol->DisableLidar();
+    if (ok) sensorStarted = command == Command::Start;
+    QMetaObject::invokeMethod(
+        this, [this, command, ok] { Finish(command, ok); }, Qt::QueuedConnection);
+  });
+  return true;
+}
+
+void LinkControl::Finish(Command command, bool ok) {
+  Settle();
+  emit commandDone(command, ok);
+}
+
 void LinkControl::Stop() {
-  if (state != State::Connected) return;
+  if (state != State::Connected || Busy()) return;
   watch.stop();
   protocol->Disconnect();
   state = State::Disconnected;
+  sensorStarted = false;
 }
 
 void LinkControl::Watch() {
-  if (state != State::Connected || protocol->IsConnected()) return;
+  // A command that goes unanswered closes and reopens the port before trying
+  // again: not a lost link, and not to be looked at meanwhile.
+  if (state != State::Connected || Busy() || protocol->IsConnected()) return;
   // The reason is the failed port's: read it before closing what is left.
   const QString reason = QString::fromStdString(protocol->LastError());
   Stop();

@@ -36,7 +36,6 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui_MainWin
   };
   keepSize(ui->rpmLabel, QStringLiteral("00000.0 r/min"));
   keepSize(ui->timestampLabel, QStringLiteral("00000 ms"));
-  AddLanguageMenu(ui->menu, ui->statusbar);
   qRegisterMetaType<std::vector<KXScanPoint>>("std::vector<KXScanPoint>");
   protocol = new KXProtocol();
   // About 1 s at the highest line rate, so a briefly starved worker loses no points.
@@ -45,6 +44,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui_MainWin
   connect(link, &LinkControl::connected, this, &MainWindow::OnConnected);
   connect(link, &LinkControl::failed, this, &MainWindow::OnConnectFailed);
   connect(link, &LinkControl::lost, this, &MainWindow::OnLinkLost);
+  connect(link, &LinkControl::commandDone, this, &MainWindow::OnCommandDone);
   on_refreshPortButton_clicked();
   connect(this, &MainWindow::signalScanFrame, ui->viewerWidget, &vtkViewer::slotShowDeviceData);
 
@@ -64,6 +64,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui_MainWin
   // The dock's own close button unchecks the menu entry.
   connect(diagnosisDock->toggleViewAction(), &QAction::toggled, ui->actionDiagnosis, &QAction::setChecked);
   status = new StatusLine(protocol, ui->statusbar, diagnosisDock, this);
+  AddLanguageMenu(ui->menu, status);
 
   auto* view = new ViewCommands(this, ui->menu, ui->menu_2, ui->actionAngleOffset, ui->viewerWidget, diagnosisDock,
                                 status, &saveDir);
@@ -78,13 +79,11 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui_MainWin
     connect(a, &QAction::triggered, this, &MainWindow::SaveSettings);
   connect(ui->connectButton, &QPushButton::clicked, this, &MainWindow::SaveSettings);
 
-  recording = new RecordingCommands(protocol, &frameResetPending, ui->viewerWidget, diagnosisDock, this, ui->menu_2,
-                                    status, &saveDir);
+  recording = new RecordingCommands(protocol, &feedGate, diagnosisDock, this, ui->menu_2, status, &saveDir);
   connect(recording, &RecordingCommands::settingsChanged, this, &MainWindow::SaveSettings);
   connect(recording, &RecordingCommands::replayOpening, this, [this] {
     if (link->Current() == LinkControl::State::Connected) on_connectButton_clicked();
   });
-  connect(recording, &RecordingCommands::replayRestarted, this, [this] { frameResetPending.store(true); });
   ApplySettings(AppSettings::Load());
 
   // Started last, once everything the worker reaches exists.
@@ -93,7 +92,10 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui_MainWin
 }
 
 MainWindow::~MainWindow() {
-  // A connect under way ends first (at most its timeout): what it opens is closed below.
+  // A connect or command under way ends first (at most its timeout): what it
+  // opens is closed below, and a sensor it started is stopped.
+  link->Settle();
+  const bool stopSensor = link->SensorStarted();
   delete link;
   link = nullptr;
   isRunning.exchange(false);
@@ -112,7 +114,7 @@ MainWindow::~MainWindow() {
   disconnect(ui->actionDiagnosis, nullptr, this, nullptr);
   delete ui;
   ui = nullptr;
-  if (protocol->IsConnected() && sensorStarted) protocol->DisableLidar();
+  if (protocol->IsConnected() && stopSensor) protocol->DisableLidar();
   if (protocol->IsConnected()) protocol->Disconnect();
   delete protocol;
   protocol = nullptr;
@@ -156,6 +158,7 @@ void MainWindow::ApplySettings(const WindowSettings& s) {
   else
     on_counterClockwiseRotationAction_triggered();
   protocol->SetAngleOffset(s.angleOffset);
+  recording->AngleOffsetChanged();
   ui->actionEnableAngleCalib->setChecked(s.scan.enableAngleCalib);
   ui->actionAlgoFilter->setChecked(s.scan.enableAlgoFilter);
   ui->actionEnableDistCorrect->setChecked(s.scan.enableDistCorrect);
@@ -192,7 +195,6 @@ void MainWindow::on_connectButton_clicked() {
   if (link->Current() == LinkControl::State::Connected) {
     link->Stop();
     QStringList note{tr("已断开 %1").arg(link->Port()), recording->LinkClosed()};
-    sensorStarted = false;
     ShowLinkState();
     status->LinkEnded();
     note.removeAll(QString());
@@ -213,18 +215,20 @@ void MainWindow::on_connectButton_clicked() {
 
 void MainWindow::ShowLinkState() {
   const LinkControl::State state = link->Current();
+  const bool commanding = state == LinkControl::State::Connected && link->Busy();
   ui->connectButton->setText(state == LinkControl::State::Connected ? tr("断开") : tr("连接"));
-  ui->connectButton->setEnabled(state != LinkControl::State::Connecting);
+  ui->connectButton->setEnabled(!link->Busy());
+  ui->enableLidarButton->setEnabled(!commanding);
+  ui->disableLidarButton->setEnabled(!commanding);
   for (QWidget* w : std::initializer_list<QWidget*>{ui->serialPortBox, ui->baudrateBox, ui->refreshPortButton})
     w->setEnabled(state == LinkControl::State::Disconnected);
-  // A replay would feed the protocol object while the attempt sets it up.
-  if (auto* openReplay = findChild<QAction*>("actionOpenReplay"))
-    openReplay->setEnabled(state != LinkControl::State::Connecting);
+  // A replay would feed the protocol object while the attempt or the command uses it.
+  if (auto* openReplay = findChild<QAction*>("actionOpenReplay")) openReplay->setEnabled(!link->Busy());
 }
 
 void MainWindow::OnConnected() {
-  frameResetPending.store(true);
-  recording->LinkOpened();
+  feedGate.ResetFrame();
+  recording->LinkOpened(link->Port());
   ShowLinkState();
   status->SetNote(QString());
   status->LinkStarted();
@@ -243,7 +247,6 @@ void MainWindow::OnLinkLost(const QString& reason) {
   QStringList note{tr("与 %1 的连接已断开：%2").arg(link->Port(), reason)};
   if (csv.Active()) note << StopCsv();
   note << recording->LinkClosed();
-  sensorStarted = false;
   ShowLinkState();
   status->LinkEnded();
   note.removeAll(QString());
@@ -258,23 +261,31 @@ bool MainWindow::RefusedWhileConnecting(const QString& failure) {
   return true;
 }
 
-void MainWindow::on_enableLidarButton_clicked() {
-  if (RefusedWhileConnecting(tr("启动失败！"))) return;
-  if (protocol->EnableLidar()) {
-    sensorStarted = true;
-    QMessageBox::information(this, tr("成功"), tr("启动成功！"));
-  } else {
-    QMessageBox::warning(this, tr("错误"), tr("启动失败！"));
+void MainWindow::on_enableLidarButton_clicked() { SendCommand(LinkControl::Command::Start); }
+
+void MainWindow::on_disableLidarButton_clicked() { SendCommand(LinkControl::Command::Stop); }
+
+void MainWindow::SendCommand(LinkControl::Command command) {
+  const bool start = command == LinkControl::Command::Start;
+  const QString failure = start ? tr("启动失败！") : tr("停止失败！");
+  if (RefusedWhileConnecting(failure)) return;
+  if (!link->Send(command)) {  // no link open
+    QMessageBox::warning(this, tr("错误"), failure);
+    return;
   }
+  ShowLinkState();
+  status->SetNote(start ? tr("正在启动…") : tr("正在停止…"));
 }
 
-void MainWindow::on_disableLidarButton_clicked() {
-  if (RefusedWhileConnecting(tr("停止失败！"))) return;
-  if (protocol->DisableLidar()) {
-    sensorStarted = false;
-    QMessageBox::information(this, tr("成功"), tr("停止成功！"));
+void MainWindow::OnCommandDone(LinkControl::Command command, bool ok) {
+  const bool start = command == LinkControl::Command::Start;
+  ShowLinkState();
+  if (ok) {
+    status->SetNote(start ? tr("传感器已启动") : tr("传感器已停止"));
+    QMessageBox::information(this, tr("成功"), start ? tr("启动成功！") : tr("停止成功！"));
   } else {
-    QMessageBox::warning(this, tr("错误"), tr("停止失败！"));
+    status->SetNote(start ? tr("启动失败：传感器没有应答") : tr("停止失败：传感器没有应答"));
+    QMessageBox::warning(this, tr("错误"), start ? tr("启动失败！") : tr("停止失败！"));
   }
 }
 
@@ -343,7 +354,9 @@ void MainWindow::on_actionAngleOffset_triggered() {
   protocol->GetAngleOffset(&offset);
   bool ok = false;
   const double value = QInputDialog::getDouble(this, tr("设置角度偏移"), tr("offset(°)"), offset, -360, 360, 2, &ok);
-  if (ok) protocol->SetAngleOffset(static_cast<float>(value));
+  if (!ok) return;
+  protocol->SetAngleOffset(static_cast<float>(value));
+  recording->AngleOffsetChanged();
 }
 
 void MainWindow::on_actionSetDiffThr_triggered() {

@@ -10,6 +10,8 @@
 #include "app/AppSettings.h"
 #include "app/CsvRecorder.h"
 #include "app/DiagnosisDock.h"
+#include "app/FeedGate.h"
+#include "app/LinkControl.h"
 #include "app/SharedScanSettings.h"
 #include "protocol/KXProtocol.h"
 #include "protocol/KXScanPoint.h"
@@ -18,7 +20,6 @@
 #include "scan/ScanFilter.h"
 
 class Ui_MainWindow;
-class LinkControl;
 class RecordingCommands;
 class StatusLine;
 
@@ -80,13 +81,18 @@ class MainWindow : public QMainWindow {
   QString StopCsv();
 
   // The link's state as the widgets show it: 连接/断开, and the port, baud
-  // rate and refresh controls usable only while no link is open or opening.
+  // rate and refresh controls usable only while no link is open or opening;
+  // 连接, 启动 and 停止 wait while a command runs.
   void ShowLinkState();
   void OnConnected();
   void OnConnectFailed(const QString& reason);
   void OnLinkLost(const QString& reason);
   // Start and stop wait for a connect under way: says so with `failure`'s box. True when refused.
   bool RefusedWhileConnecting(const QString& failure);
+  // 启动 and 停止: the command runs on the link's thread, the window meanwhile
+  // says so; the outcome comes in a message box.
+  void SendCommand(LinkControl::Command command);
+  void OnCommandDone(LinkControl::Command command, bool ok);
   // 恢复默认设置, once confirmed: an open link keeps its port and baud rate.
   void RestoreDefaults();
 
@@ -106,10 +112,7 @@ class MainWindow : public QMainWindow {
 
   SharedScanSettings scan;
   ScanFilter scanFilter;
-  std::atomic<bool> frameResetPending{false};
-  // The sensor was started on this connection and not stopped since: closing
-  // the window then stops it, so it does not spin on after the tool is gone.
-  bool sensorStarted = false;
+  FeedGate feedGate;
 
   // Live plots of the revolutions' figures and the link counters.
   DiagnosisDock* diagnosisDock = nullptr;

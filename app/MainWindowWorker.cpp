@@ -42,10 +42,18 @@ void MainWindow::runWorker() {
   LabelTexts shown;
   int64_t speedShownMs = 0;
   while (isRunning.load()) {
-    if (frameResetPending.exchange(false)) emit signalScanFrame(assembler.Reset());
+    if (feedGate.TakeFrameReset()) {
+      // A new stream: the revolutions of the last one, all on their way to
+      // the view before this call, leave its trail.
+      QMetaObject::invokeMethod(
+          ui->viewerWidget, [view = ui->viewerWidget] { view->StartTrailAnew(); }, Qt::QueuedConnection);
+      emit signalScanFrame(assembler.Reset());
+    }
+    const bool warmUp = feedGate.WarmUp();  // taken on every pass: the replay waits for it
+    const bool rows = csv.Active() && !warmUp;
     recording->FlushRaw();
 
-    FrameAssembler::Result result = assembler.Step(protocol->TakeScanPoints(), CurrentSettings(), csv.Active());
+    FrameAssembler::Result result = assembler.Step(protocol->TakeScanPoints(), CurrentSettings(), rows);
 
     LabelTexts texts;
     switch (result.outcome) {

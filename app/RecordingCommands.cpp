@@ -13,9 +13,8 @@
 #include "app/StatusLine.h"
 #include "protocol/KXProtocol.h"
 
-RecordingCommands::RecordingCommands(KXProtocol* protocol, const std::atomic<bool>* frameResetPending, vtkViewer* view,
-                                     DiagnosisDock* dock, QMainWindow* window, QMenu* fileMenu, StatusLine* status,
-                                     QString* saveDir)
+RecordingCommands::RecordingCommands(KXProtocol* protocol, FeedGate* gate, DiagnosisDock* dock, QMainWindow* window,
+                                     QMenu* fileMenu, StatusLine* status, QString* saveDir)
     : QObject(window), protocol(protocol), window(window), status(status), dock(dock) {
   saveRawAction = fileMenu->addAction(tr("保存原始数据…"));
   saveRawAction->setObjectName("actionSaveRaw");
@@ -51,7 +50,7 @@ RecordingCommands::RecordingCommands(KXProtocol* protocol, const std::atomic<boo
 
   fileMenu->addSeparator();
   // The controller belongs to the window, where its tool bar goes.
-  replay = new ReplayController(protocol, frameResetPending, view, window, fileMenu, saveDir);
+  replay = new ReplayController(protocol, gate, window, fileMenu, saveDir);
   connect(replay, &ReplayController::aboutToOpen, this, [this](const QString& path) {
     emit replayOpening();
     emit settingsChanged();  // the folder
@@ -59,16 +58,15 @@ RecordingCommands::RecordingCommands(KXProtocol* protocol, const std::atomic<boo
   });
   // The counters start anew, as on connecting; the plots break their lines.
   connect(replay, &ReplayController::restarted, this, [this, status] {
-    emit replayRestarted();
     status->LinkStarted();
     this->dock->BreakLines();
   });
   connect(replay, &ReplayController::closed, status, &StatusLine::LinkEnded);
 }
 
-void RecordingCommands::LinkOpened() {
+void RecordingCommands::LinkOpened(const QString& port) {
   saveRawAction->setEnabled(true);
-  dock->StartSource(tr("实时，%1 连接").arg(QTime::currentTime().toString("HH:mm:ss")));
+  dock->StartSource(tr("实时 %1，%2 连接").arg(port, QTime::currentTime().toString("HH:mm:ss")));
 }
 
 QString RecordingCommands::LinkClosed() {
@@ -77,6 +75,8 @@ QString RecordingCommands::LinkClosed() {
 }
 
 void RecordingCommands::CloseReplay() { replay->Close(); }
+
+void RecordingCommands::AngleOffsetChanged() { replay->AngleOffsetChanged(); }
 
 void RecordingCommands::FlushRaw() {
   std::string error;

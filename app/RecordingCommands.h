@@ -2,18 +2,17 @@
 
 #include <QObject>
 #include <QString>
-#include <atomic>
 
 #include "app/RawSaver.h"
 
 class DiagnosisDock;
+class FeedGate;
 class KXProtocol;
 class QAction;
 class QMainWindow;
 class QMenu;
 class ReplayController;
 class StatusLine;
-class vtkViewer;
 
 // 文件 → 保存原始数据… (while connected: the live link's bytes into a file)
 // and 打开录制… / 关闭录制 (a recording plays instead of the live link).
@@ -22,17 +21,19 @@ class RecordingCommands : public QObject {
 
  public:
   // Adds its entries to the end of `fileMenu`. `saveDir` is the window's last
-  // folder; the worker clears `frameResetPending` once it has reset its frame.
-  RecordingCommands(KXProtocol* protocol, const std::atomic<bool>* frameResetPending, vtkViewer* view,
-                    DiagnosisDock* dock, QMainWindow* window, QMenu* fileMenu, StatusLine* status, QString* saveDir);
+  // folder; `gate` is the worker's (see ReplayController).
+  RecordingCommands(KXProtocol* protocol, FeedGate* gate, DiagnosisDock* dock, QMainWindow* window, QMenu* fileMenu,
+                    StatusLine* status, QString* saveDir);
 
-  // The live link opened or closed: raw saving is offered only while it is
-  // open, and ends with it. The plots start anew with each link. LinkClosed
-  // returns the status line's note on a raw file it ended, or nothing.
-  void LinkOpened();
+  // The live link to `port` opened, or closed: raw saving is offered only
+  // while it is open, and ends with it. The plots start anew with each link.
+  // LinkClosed returns the status line's note on a raw file it ended, or nothing.
+  void LinkOpened(const QString& port);
   QString LinkClosed();
   // Ends a replay, for the live link to take over.
   void CloseReplay();
+  // The angle offset changed: a replay counts its revolutions anew.
+  void AngleOffsetChanged();
 
   // Called by the worker on each pass: writes the bytes that have arrived. A
   // failure unchecks the entry and says so, on the GUI thread.
@@ -43,8 +44,6 @@ class RecordingCommands : public QObject {
  signals:
   // A recording is about to play: the window lets go of the live link.
   void replayOpening();
-  // A recording plays from its start: the frame starts anew, as on connecting.
-  void replayRestarted();
   // The folder has changed.
   void settingsChanged();
 

@@ -11,8 +11,8 @@
 #include <QSlider>
 #include <QToolBar>
 
+#include "app/FeedGate.h"
 #include "protocol/KXProtocol.h"
-#include "viewer/vtkViewer.h"
 
 namespace {
 
@@ -20,14 +20,9 @@ constexpr int kTickMs = 2;
 
 }  // namespace
 
-ReplayController::ReplayController(KXProtocol* protocol, const std::atomic<bool>* frameResetPending, vtkViewer* view,
-                                   QMainWindow* window, QMenu* fileMenu, QString* lastDir)
-    : QObject(window),
-      protocol(protocol),
-      frameResetPending(frameResetPending),
-      view(view),
-      window(window),
-      lastDir(lastDir) {
+ReplayController::ReplayController(KXProtocol* protocol, FeedGate* gate, QMainWindow* window, QMenu* fileMenu,
+                                   QString* lastDir)
+    : QObject(window), protocol(protocol), gate(gate), window(window), lastDir(lastDir) {
   QAction* openAction = fileMenu->addAction(tr("打开录制…"));
   openAction->setObjectName("actionOpenReplay");
   connect(openAction, &QAction::triggered, this, [this] {
@@ -67,6 +62,9 @@ bool ReplayController::Open(const QString& path) {
   Close();
   emit aboutToOpen(path);
   cursor = std::move(opened);
+  float offset = 0.0f;
+  protocol->GetAngleOffset(&offset);
+  cursor.SetAngleOffset(offset);
   open = true;
   closeAction->setEnabled(true);
 
@@ -152,6 +150,7 @@ void ReplayController::Close() {
   slider = nullptr;
   position = nullptr;
   cursor = ReplayCursor();
+  gate->SetWarmUp(false);  // the live link's rows are all the user's
   emit closed();
 }
 
@@ -170,9 +169,19 @@ void ReplayController::Seek(int k) {
 
 void ReplayController::Restarted() {
   protocol->ResetReceiver();
+  gate->ResetFrame();
   emit restarted();
-  trailEnds = true;
   timer.start();
+}
+
+void ReplayController::AngleOffsetChanged() {
+  if (!open) return;
+  float offset = 0.0f;
+  protocol->GetAngleOffset(&offset);
+  cursor.SetAngleOffset(offset);
+  const QSignalBlocker block(slider);
+  slider->setRange(0, cursor.Revolutions());
+  ShowPosition();
 }
 
 void ReplayController::SetPlaying(bool play) {
@@ -192,15 +201,13 @@ void ReplayController::SetPlaying(bool play) {
 }
 
 void ReplayController::Tick() {
-  // Bytes go only once the worker has reset its frame after a restart, and
-  // has taken every point fed before (see ReplayCursor).
-  if (frameResetPending->load() || protocol->QueuedPoints() > 0) return;
-  if (trailEnds) {
-    // Every revolution from before the reset is on its way to the view by
-    // now, and none after it: the trail restarts between them.
-    trailEnds = false;
-    QMetaObject::invokeMethod(
-        view, [v = view] { v->StartTrailAnew(); }, Qt::QueuedConnection);
+  // Bytes go only once the worker has taken every point fed before (see
+  // ReplayCursor) and has done what it was asked: reset its frame after a
+  // restart, begun or ended a jump's warm-up.
+  if (!gate->Settled() || protocol->QueuedPoints() > 0) return;
+  if (cursor.WarmingUp() != gate->WarmUpAsked()) {
+    gate->SetWarmUp(cursor.WarmingUp());
+    return;
   }
   cursor.Feed(*protocol, NowMs());
   if (!cursor.Busy()) {

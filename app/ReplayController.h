@@ -4,10 +4,10 @@
 #include <QObject>
 #include <QString>
 #include <QTimer>
-#include <atomic>
 
 #include "app/ReplayCursor.h"
 
+class FeedGate;
 class KXProtocol;
 class QAction;
 class QLabel;
@@ -15,7 +15,6 @@ class QMainWindow;
 class QMenu;
 class QSlider;
 class QToolBar;
-class vtkViewer;
 
 // 文件 → 打开录制…: plays a raw recording into the window's protocol object,
 // so that the worker, the view, the CSV rows and the counters take it as a
@@ -28,10 +27,9 @@ class ReplayController : public QObject {
 
  public:
   // Adds its entries to `fileMenu`; `lastDir` is the window's last folder.
-  // The worker clears `frameResetPending` once it has reset its frame: only
-  // then may the bytes that follow a restart go to the decoder.
-  ReplayController(KXProtocol* protocol, const std::atomic<bool>* frameResetPending, vtkViewer* view,
-                   QMainWindow* window, QMenu* fileMenu, QString* lastDir);
+  // Through `gate` it has the worker reset its frame when decoding starts
+  // anew, and keep a jump's warm-up out of the CSV file.
+  ReplayController(KXProtocol* protocol, FeedGate* gate, QMainWindow* window, QMenu* fileMenu, QString* lastDir);
 
   bool IsOpen() const { return open; }
   // Opens and starts playing; a file that cannot be read gives a message box.
@@ -45,11 +43,13 @@ class ReplayController : public QObject {
   // stands when such a file exists, else with ".raw" added when it has no
   // extension.
   static QString RecordingPath(const QString& typed);
+  // The angle offset changed: the revolutions are counted where the frames now end.
+  void AngleOffsetChanged();
 
  signals:
   // Before the first byte of the file at `path`: the window lets go of the live link.
   void aboutToOpen(const QString& path);
-  // The decoder has been reset and plays anew: the frame and the counters start anew.
+  // The decoder has been reset and plays anew: the counters start anew.
   void restarted();
   void closed();
 
@@ -57,16 +57,13 @@ class ReplayController : public QObject {
   void SetPlaying(bool play);
   void Tick();
   void Restart();
-  // Decoding starts anew: the decoder, the worker's frame, the counters and the trail.
+  // Decoding starts anew: the decoder, the worker's frame and the view's trail, the counters.
   void Restarted();
   void ShowPosition();
   int64_t NowMs() const { return clock.elapsed(); }
 
   KXProtocol* protocol;
-  const std::atomic<bool>* frameResetPending;
-  vtkViewer* view;
-  // Decoding restarted: once the worker has reset its frame, the view's trail starts anew.
-  bool trailEnds = false;
+  FeedGate* gate;
   QMainWindow* window;
   QString* lastDir;
   ReplayCursor cursor;

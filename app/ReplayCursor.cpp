@@ -7,8 +7,10 @@ bool ReplayCursor::Open(const std::string& path, std::string& error) {
   RawReplay opened;
   if (!opened.Open(path, error)) return false;
   reader = std::move(opened);
+  reader.SetAngleOffset(angleOffset);
   playing = false;
   target = -1;
+  warmUpEnd = 0;
   return true;
 }
 
@@ -16,12 +18,14 @@ void ReplayCursor::Load(std::vector<uint8_t> bytes) {
   reader.Load(std::move(bytes));
   playing = false;
   target = -1;
+  warmUpEnd = 0;
 }
 
 void ReplayCursor::Rewind() {
   reader.Rewind();
   playing = false;
   target = -1;
+  warmUpEnd = 0;
 }
 
 void ReplayCursor::Play(bool fast, int64_t nowMs) {
@@ -36,6 +40,9 @@ bool ReplayCursor::SeekTo(int k) {
   const int at = Revolution();
   target = k;
   if (k > 0 && k >= at && k - at <= 2) return false;  // plays on to it
+  // From the beginning everything plays as on opening; else the target's
+  // own revolution begins once the one before it is played.
+  warmUpEnd = k - 1;
   if (k < 2)
     reader.Rewind();
   else
@@ -46,6 +53,7 @@ bool ReplayCursor::SeekTo(int k) {
 bool ReplayCursor::Arrived(int64_t nowMs) {
   if (target < 0 || (Revolution() < target && !AtEnd())) return false;
   target = -1;
+  warmUpEnd = 0;
   if (playing) Play(fastest, nowMs);  // the recorded pace goes on from here
   return true;
 }

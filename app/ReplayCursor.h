@@ -21,12 +21,21 @@ class KXProtocol;
 // decoding two revolutions before the target: the first of them fills the
 // per-point filter's windows and the slots the next frame builds on, as a
 // linear play leaves them, so the target's frame is the one a linear play
-// shows there.
+// shows there. Those revolutions are decoded again for the filters and the
+// frame, not for the user: WarmingUp() says when a feed is one of them, and
+// the window writes no CSV rows for it.
 class ReplayCursor {
  public:
   // False with a reason when the file cannot be read.
   bool Open(const std::string& path, std::string& error);
   void Load(std::vector<uint8_t> bytes);
+
+  // The window's angle offset: revolutions are counted where its frames
+  // end, at the passes of 0 degrees in the offset angles.
+  void SetAngleOffset(float degrees) {
+    angleOffset = degrees;
+    reader.SetAngleOffset(degrees);
+  }
 
   size_t Packets() const { return reader.Packets(); }
   int Revolutions() const { return reader.Revolutions(); }
@@ -43,6 +52,9 @@ class ReplayCursor {
   bool Playing() const { return playing; }
   // Playing, or on its way to a revolution: Feed has work to do.
   bool Busy() const { return playing || target >= 0; }
+  // The next feed is part of a jump's warm-up: it comes before the target's
+  // own revolution.
+  bool WarmingUp() const { return target >= 0 && Revolution() < warmUpEnd; }
 
   // Goes to revolution `k` (clamped to 0..Revolutions(); 0 is the beginning)
   // as fast as the points are taken, then goes on playing if it was. True
@@ -59,9 +71,11 @@ class ReplayCursor {
   bool Arrived(int64_t nowMs);
 
   RawReplay reader;
+  float angleOffset = 0.0f;
   bool playing = false;
   bool fastest = false;
   int target = -1;          // the revolution sought, -1 for none
+  int warmUpEnd = 0;        // a jump's warm-up lasts while fewer revolutions than this are played
   int64_t clockBaseMs = 0;  // the recording's time when the recorded pace (re)started
   int64_t clockStartMs = 0;
 };

@@ -55,6 +55,13 @@ void RawReplay::Load(std::vector<uint8_t> data) {
   Rewind();
 }
 
+void RawReplay::SetAngleOffset(float degrees) {
+  if (degrees == angleOffset) return;
+  angleOffset = degrees;
+  Index();
+  startsFed = static_cast<int>(std::lower_bound(starts.begin(), starts.end(), next) - starts.begin());
+}
+
 void RawReplay::Index() {
   packets.clear();
   starts.clear();
@@ -74,8 +81,21 @@ void RawReplay::Index() {
       if (step <= kMaxStepMs) time += step;
     }
     lastStamp = stamp;
-    const float start = kx::ReadU16(p + kx::kOffStartAngle) / 100.0f;
-    const float end = kx::ReadU16(p + kx::kOffEndAngle) / 100.0f;
+    float start = kx::ReadU16(p + kx::kOffStartAngle) / 100.0f;
+    float end = kx::ReadU16(p + kx::kOffEndAngle) / 100.0f;
+    if (angleOffset != 0.0f) {
+      // The first and last point's angles as the decoder gives them: shifted,
+      // then brought back once into 0 to 360 degrees.
+      const auto shifted = [this](float angle) {
+        angle += angleOffset;
+        if (angle >= 360.0f) angle -= 360.0f;
+        if (angle < 0.0f) angle += 360.0f;
+        return angle;
+      };
+      const float last = end < start ? end + 360.0f : end;
+      start = shifted(start);
+      end = shifted(last);
+    }
     const bool wraps = end < start || (lastEnd >= 0.0f && start < lastEnd - 180.0f);
     lastEnd = end;
     if (wraps) starts.push_back(packets.size());

@@ -23,6 +23,10 @@ class RawReplay {
   bool Open(const std::string& path, std::string& error);
   // The same from bytes in memory.
   void Load(std::vector<uint8_t> bytes);
+  // The angle offset the decoder adds (see KXProtocol::SetAngleOffset): the
+  // revolutions then start where the offset angles pass 0 degrees, as the
+  // frames a reader builds from them do. Keeps the place in the file.
+  void SetAngleOffset(float degrees);
 
   size_t Packets() const { return packets.size(); }
   // Whole revolutions in the recording.
@@ -72,4 +76,5 @@ class RawReplay {
   size_t next = 0;             // next packet to play
   size_t fed = 0;              // bytes played
   int startsFed = 0;
+  float angleOffset = 0.0f;
 };

@@ -8,7 +8,7 @@ if(LDS_GUI AND TARGET lds_app)
   target_include_directories(lds_app_testmain INTERFACE ${PROJECT_SOURCE_DIR})
   target_compile_definitions(lds_app_testmain INTERFACE LDS_SIM_PATH="$<TARGET_FILE:lds-sim>")
 
-  add_executable(app_window_tests app/WindowTest.cpp)
+  add_executable(app_window_tests app/WindowTest.cpp app/SettingsTest.cpp app/PartsTest.cpp)
   target_link_libraries(app_window_tests PRIVATE lds_app_testmain)
   target_compile_definitions(app_window_tests PRIVATE LDS_TOOL_PATH="$<TARGET_FILE:lds-tool>")
   add_dependencies(app_window_tests lds-tool)

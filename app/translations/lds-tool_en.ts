@@ -399,6 +399,30 @@
         <source>已保存 %1 · %2 行</source>
         <translation>Saved %1 · %2 rows</translation>
     </message>
+    <message>
+        <source>正在启动…</source>
+        <translation>Starting…</translation>
+    </message>
+    <message>
+        <source>正在停止…</source>
+        <translation>Stopping…</translation>
+    </message>
+    <message>
+        <source>传感器已启动</source>
+        <translation>The sensor has started</translation>
+    </message>
+    <message>
+        <source>传感器已停止</source>
+        <translation>The sensor has stopped</translation>
+    </message>
+    <message>
+        <source>启动失败：传感器没有应答</source>
+        <translation>Starting failed: the sensor did not answer</translation>
+    </message>
+    <message>
+        <source>停止失败：传感器没有应答</source>
+        <translation>Stopping failed: the sensor did not answer</translation>
+    </message>
 </context>
 <context>
     <name>QObject</name>
@@ -458,8 +482,8 @@
         <translation>replay of %1</translation>
     </message>
     <message>
-        <source>实时，%1 连接</source>
-        <translation>live, connected at %1</translation>
+        <source>实时 %1，%2 连接</source>
+        <translation>live %1, connected at %2</translation>
     </message>
 </context>
 <context>

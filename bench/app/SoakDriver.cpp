@@ -197,23 +197,31 @@ int main(int argc, char* argv[]) {
     window.findChild<QComboBox*>("serialPortBox")->setEditText(opt.port);
     AnswerNextModal(PressOk);  // only shown if the connection fails
     connectButton->click();
-    if (connectButton->text() != QStringLiteral("断开")) {
-      note("error=connect failed");
-      writeReport();
-      QApplication::exit(2);
-      return;
-    }
-    AnswerNextModal([&](QWidget* w) {
-      auto* dialog = qobject_cast<QFileDialog*>(w);
-      dialog->findChild<QLineEdit*>("fileNameEdit")->setText(opt.csv);
-      QMetaObject::invokeMethod(dialog, "accept", Qt::DirectConnection);
+    // Connecting runs beside the event loop: the button is usable again once it has ended.
+    auto* connecting = new QTimer;
+    QObject::connect(connecting, &QTimer::timeout, [&, connecting]() {
+      if (!connectButton->isEnabled()) return;
+      connecting->stop();
+      connecting->deleteLater();
+      if (connectButton->text() != QStringLiteral("断开")) {
+        note("error=connect failed");
+        writeReport();
+        QApplication::exit(2);
+        return;
+      }
+      AnswerNextModal([&](QWidget* w) {
+        auto* dialog = qobject_cast<QFileDialog*>(w);
+        dialog->findChild<QLineEdit*>("fileNameEdit")->setText(opt.csv);
+        QMetaObject::invokeMethod(dialog, "accept", Qt::DirectConnection);
+      });
+      save->trigger();
+      AnswerNextModal(PressOk);
+      startButton->click();
+      lastCpu = CpuTicks("/proc/self/stat");
+      lastWall = NowNs();
+      sampler.start(1000);
     });
-    save->trigger();
-    AnswerNextModal(PressOk);
-    startButton->click();
-    lastCpu = CpuTicks("/proc/self/stat");
-    lastWall = NowNs();
-    sampler.start(1000);
+    connecting->start(20);
   });
 
   QObject::connect(&sampler, &QTimer::timeout, [&]() {

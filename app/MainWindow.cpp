@@ -46,6 +46,8 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui_MainWin
   connect(link, &LinkControl::lost, this, &MainWindow::OnLinkLost);
   connect(link, &LinkControl::commandDone, this, &MainWindow::OnCommandDone);
   on_refreshPortButton_clicked();
+  // A network address is longer than the box: hovering shows it whole.
+  connect(ui->serialPortBox, &QComboBox::currentTextChanged, ui->serialPortBox, &QWidget::setToolTip);
   connect(this, &MainWindow::signalScanFrame, ui->viewerWidget, &vtkViewer::slotShowDeviceData);
 
   qRegisterMetaType<RevolutionFigures>("RevolutionFigures");

@@ -1,5 +1,7 @@
 // What the window keeps between starts, the language it speaks, and the
 // program's command line.
+#include <sys/mount.h>
+
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QDir>
@@ -8,6 +10,9 @@
 #include <QSettings>
 #include <QStatusBar>
 #include <QTest>
+#include <cerrno>
+#include <cstring>
+#include <memory>
 
 #include "app/Language.h"
 #include "app/LinkHealth.h"
@@ -85,6 +90,32 @@ TEST(SettingsTest, KeptBetweenStartsCheckedFieldByFieldAndRestored) {
   EXPECT_EQ(question, "恢复默认设置|把语言以外的所有设置恢复为首次启动时的状态？");
   EXPECT_EQ(Shown(again), first);
   EXPECT_EQ(Shown(*std::make_unique<MainWindow>()), first);  // saved at once
+}
+
+// A full disk: a save fails with the system's reason on the status line, and
+// the file keeps its bytes, on closing too. The disk is a small tmpfs.
+TEST(SettingsTest, AFailedSaveKeepsTheFileAndSaysWhy) {
+  OwnSettings settings;
+  const QString folder = settings.dir.path() + "/lds-tool";
+  ASSERT_TRUE(QDir().mkpath(folder));
+  if (mount("tmpfs", qPrintable(folder), "tmpfs", 0, "size=16k") != 0)
+    GTEST_SKIP() << "cannot mount a tmpfs to fill (" << strerror(errno) << ")";
+  const std::shared_ptr<void> unmount(nullptr, [&](void*) { umount2(qPrintable(folder), MNT_DETACH); });
+  auto window = std::make_unique<MainWindow>();
+  QAction* filter = Find<QAction>(*window, "actionAlgoFilter");
+  filter->trigger();  // saved at once
+  QFile file(folder + "/lds-tool.conf"), filler(folder + "/filler");
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly) && filler.open(QIODevice::WriteOnly));
+  const QByteArray saved = file.readAll();
+  file.close();
+  ASSERT_TRUE(saved.contains("pointFilter=true"));
+  while (filler.write(QByteArray(4096, 'x')) > 0 && filler.flush()) {
+  }
+  filter->trigger();
+  EXPECT_EQ(window->statusBar()->currentMessage(), "无法保存设置 " + file.fileName() + "：No space left on device");
+  window.reset();
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  EXPECT_EQ(file.readAll(), saved);
 }
 
 // Language choice with its own settings file and locale, both put back after.

@@ -571,6 +571,14 @@
         <source>文件中没有数据包</source>
         <translation>No packets in the file</translation>
     </message>
+    <message>
+        <source>正在读取 %1…</source>
+        <translation>Reading %1…</translation>
+    </message>
+    <message>
+        <source>无法打开 %1：%2</source>
+        <translation>Cannot open %1: %2</translation>
+    </message>
 </context>
 <context>
     <name>StatusLine</name>

@@ -7,6 +7,7 @@
 #include "app/AppOptions.h"
 #include "app/Language.h"
 #include "app/MainWindow.h"
+#include "app/StopSignals.h"
 #include "viewer/vtkViewer.h"
 
 namespace {
@@ -54,6 +55,8 @@ int main(int argc, char* argv[]) {
   QApplication app(argc, argv);
   qInstallMessageHandler(nullptr);
   for (const QString& message : HeldMessages()) std::fprintf(stderr, "%s\n", qPrintable(message));
+  // Before the window, and so gone after it: a signal while it closes changes nothing.
+  const StopSignals stopSignals;
   const Translators translators(ChooseLanguage(options.language));
   MainWindow window;
   window.setWindowTitle(MainWindow::kWindowTitle);

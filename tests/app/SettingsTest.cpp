@@ -1,6 +1,7 @@
 // What the window keeps between starts, the language it speaks, and the
 // program's command line.
 #include <sys/mount.h>
+#include <unistd.h>
 
 #include <QComboBox>
 #include <QDialogButtonBox>
@@ -11,6 +12,7 @@
 #include <QStatusBar>
 #include <QTest>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <memory>
 
@@ -210,6 +212,26 @@ TEST(ProgramTest, CommandLineAndMissingDisplay) {
     EXPECT_EQ(p.exitCode(), r.status) << r.args.join(' ').toStdString();
     EXPECT_TRUE(QString(p.readAllStandardOutput() + p.readAllStandardError()).contains(r.output))
         << r.args.join(' ').toStdString();
+  }
+}
+
+// SIGTERM, SIGINT and SIGHUP close the program as closing its window does,
+// with status 0, a message box open (a failed connect's) or not.
+TEST(ProgramTest, StopSignalsCloseTheWindow) {
+  for (int number : {SIGTERM, SIGINT, SIGHUP}) {
+    QTemporaryDir config;
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_CONFIG_HOME", config.path());
+    p.setProcessEnvironment(env);
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(LDS_TOOL_PATH, {"--port", "/dev/no-such-lds-port", "--connect"});
+    QByteArray output;
+    ASSERT_TRUE(WaitFor([&] { return (output += p.readAll()).contains("open serial port failed"); }, 20000))
+        << output.toStdString();
+    kill(static_cast<pid_t>(p.processId()), number);
+    ASSERT_TRUE(p.waitForFinished(10000)) << strsignal(number);
+    EXPECT_TRUE(p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0) << strsignal(number);
   }
 }
 

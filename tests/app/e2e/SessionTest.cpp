@@ -2,6 +2,7 @@
 // view, the plots, the commands, the recordings and their failures, and a
 // sensor that goes away.
 #include <sys/resource.h>
+#include <unistd.h>
 #include <vtkCallbackCommand.h>
 #include <vtkRenderWindow.h>
 
@@ -9,6 +10,7 @@
 #include <csignal>
 #include <set>
 
+#include "app/StopSignals.h"
 #include "tests/app/e2e/Session.h"
 #include "viewer/vtkViewer.h"
 // Last: it brings Xlib's macros.
@@ -175,6 +177,26 @@ TEST_F(SessionTest, AnUnansweredStartLeavesTheWindowFree) {
   EXPECT_FALSE(said.join('\n').contains("连接已断开")) << said.join('\n').toStdString();
   EXPECT_TRUE(Find<QPushButton>(*window, "enableLidarButton")->isEnabled() &&
               Find<QPushButton>(*window, "connectButton")->text() == "断开");
+}
+
+// SIGTERM while measuring and recording ends the program's event loop with
+// status 0, and the program closes as the window's close does: the sensor it
+// started is stopped (its start and stop are two acknowledged commands), and
+// the CSV file keeps whole rows.
+TEST_F(SessionTest, SigtermWhileMeasuringClosesAsTheWindowDoes) {
+  const QString stats = tmp.path() + "/stats", file = tmp.path() + "/term.csv";
+  Sim sim({"--stats-file", stats});
+  const StopSignals stopSignals;
+  Connect(sim.path);
+  EXPECT_EQ(Click("enableLidarButton"), "成功|启动成功！");
+  Record(file);
+  ASSERT_TRUE(WaitLiveFrames(3));
+  kill(getpid(), SIGTERM);
+  EXPECT_EQ(QApplication::exec(), 0);
+  window.reset();
+  EXPECT_TRUE(WaitFor([&] { return ReadCounters(stats)["acks"] == 2; }, 3000)) << ReadCounters(stats)["acks"];
+  int headers = 0;
+  EXPECT_GT(CountRows(file, &headers), 100);
 }
 
 // A file that refuses writes ends the recording with a message; what reached

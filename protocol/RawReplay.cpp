@@ -20,7 +20,7 @@ constexpr size_t kChunk = 512;
 // counts as none, so that a replay at the recorded pace does not stall.
 constexpr int64_t kMaxStepMs = 30000;
 // A replay holds its file in memory: about six hours at 230400 baud fit.
-// Anything larger (or an endless device such as /dev/zero) is refused.
+// Anything larger is refused, before a byte of it is read.
 constexpr size_t kMaxBytes = size_t{512} << 20;
 
 }  // namespace

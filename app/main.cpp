@@ -8,6 +8,7 @@
 #include "app/Language.h"
 #include "app/MainWindow.h"
 #include "app/StopSignals.h"
+#include "serial/StdDescriptors.h"
 #include "viewer/vtkViewer.h"
 
 namespace {
@@ -36,6 +37,8 @@ void StartupMessageHandler(QtMsgType type, const QMessageLogContext&, const QStr
 }  // namespace
 
 int main(int argc, char* argv[]) {
+  // Before any file is opened: a closed stdout or stderr would otherwise take the first one.
+  EnsureStandardDescriptors();
   QStringList args;
   for (int i = 1; i < argc; ++i) args << QString::fromLocal8Bit(argv[i]);
   const AppOptions options = ParseAppOptions(args);

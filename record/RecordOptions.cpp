@@ -30,6 +30,22 @@ bool ParseLong(const std::string& text, long& value) {
   return errno == 0 && end == text.c_str() + text.size();
 }
 
+// Where a file named `name` would be written: symbolic links followed, a
+// dangling one too, each relative target taken from its link's folder.
+fs::path WrittenAt(const std::string& name) {
+  std::error_code ec;
+  fs::path path = fs::absolute(name, ec);
+  // A loop of links ends here; opening the file then fails anyway.
+  for (int hops = 0; hops < 40; ++hops) {
+    path = fs::weakly_canonical(path, ec);
+    if (!fs::is_symlink(fs::symlink_status(path, ec))) break;
+    const fs::path target = fs::read_symlink(path, ec);
+    if (ec) break;
+    path = path.parent_path() / target;
+  }
+  return path;
+}
+
 }  // namespace
 
 std::string RecordUsage() {
@@ -208,7 +224,7 @@ ParseOutcome ParseRecordArgs(const std::vector<std::string>& args, RecordOptions
     return ParseOutcome::Error;
   }
   // Two outputs in one file would interleave their contents: compared by
-  // the path they resolve to and, for existing files, by identity.
+  // the path they are written at and, for existing files, by identity.
   const std::pair<const char*, const std::string*> outputs[] = {{"--csv", &options.csvPath},
                                                                 {"--raw", &options.rawPath},
                                                                 {"--pcd", &options.pcdDir},
@@ -219,8 +235,7 @@ ParseOutcome ParseRecordArgs(const std::vector<std::string>& args, RecordOptions
       const std::string& pb = *outputs[b].second;
       if (pa.empty() || pb.empty()) continue;
       std::error_code ec;
-      if (fs::weakly_canonical(fs::absolute(pa, ec), ec) == fs::weakly_canonical(fs::absolute(pb, ec), ec) ||
-          fs::equivalent(pa, pb, ec)) {
+      if (WrittenAt(pa) == WrittenAt(pb) || fs::equivalent(pa, pb, ec)) {
         error = std::string(outputs[a].first) + " and " + outputs[b].first + " name the same file " + pa;
         return ParseOutcome::Error;
       }

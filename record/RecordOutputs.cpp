@@ -19,18 +19,19 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Writes all of `size` bytes; false with errno set on failure.
-bool WriteAll(int fd, const char* data, size_t size) {
-  while (size > 0) {
-    const ssize_t n = ::write(fd, data, size);
+// Writes all of `size` bytes; false with errno set on failure. `done` counts
+// the bytes written either way.
+bool WriteAll(int fd, const char* data, size_t size, size_t& done) {
+  done = 0;
+  while (done < size) {
+    const ssize_t n = ::write(fd, data + done, size - done);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return false;
     if (n == 0) {
       errno = ENOSPC;
       return false;
     }
-    data += n;
-    size -= static_cast<size_t>(n);
+    done += static_cast<size_t>(n);
   }
   return true;
 }
@@ -75,9 +76,17 @@ QString CsvRecorder::FormatRows(const std::vector<KXScanPoint>& rows) {
 bool CsvRecorder::WriteText(const QString& text, std::string& error) {
   if (failed || fd < 0) return false;
   const QByteArray bytes = text.toUtf8();
-  if (WriteAll(fd, bytes.constData(), static_cast<size_t>(bytes.size()))) return true;
+  // Where the text starts: -1 where the file cannot seek (a pipe).
+  const off_t start = ::lseek(fd, 0, SEEK_END);
+  size_t done = 0;
+  if (WriteAll(fd, bytes.constData(), static_cast<size_t>(bytes.size()), done)) return true;
   failed = true;
   error = "writing " + what + " " + path + " failed: " + std::strerror(errno);
+  // A full disk or a size limit stops a write mid-row: the file is cut back
+  // after its last whole row, so that a reader never meets a cut-off one.
+  // Shrinking needs no space; a device without a length (/dev/full) refuses it.
+  const int lineEnd = done > 0 ? bytes.lastIndexOf('\n', static_cast<int>(done) - 1) : -1;
+  if (start >= 0 && ::ftruncate(fd, start + lineEnd + 1) != 0) errno = 0;
   return false;
 }
 

@@ -20,6 +20,7 @@
 #include "record/RecordOutputs.h"
 #include "record/RecordSession.h"
 #include "serial/PortAddress.h"
+#include "serial/StdDescriptors.h"
 
 namespace {
 
@@ -75,6 +76,7 @@ class Progress {
 }  // namespace
 
 int main(int argc, char** argv) {
+  EnsureStandardDescriptors();
   RecordOptions options;
   std::string error;
   const ParseOutcome parsed = ParseRecordArgs(std::vector<std::string>(argv + 1, argv + argc), options, error);

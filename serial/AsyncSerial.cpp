@@ -1,6 +1,7 @@
 #include "serial/AsyncSerial.h"
 
 #include <sys/file.h>
+#include <sys/ioctl.h>
 
 #include <boost/asio/post.hpp>
 #include <boost/asio/write.hpp>
@@ -82,12 +83,23 @@ void AsyncSerial::openDevice(const std::string& devname, uint32_t baudRate, asio
                              asio::serial_port_base::flow_control opt_flow,
                              asio::serial_port_base::stop_bits opt_stop) {
   try {
-    pimpl->port.open(devname);
+    boost::system::error_code opened;
+    pimpl->port.open(devname, opened);
+    // A device another program made exclusive refuses us with EBUSY.
+    if (opened == boost::system::errc::device_or_resource_busy)
+      throw boost::system::system_error(MakeLinkError(LinkError::PortInUse));
+    if (opened) throw boost::system::system_error(opened);
     // Two readers of one device would each get some of the bytes, silently.
-    // An advisory lock keeps a second one of our programs out; others that
-    // hold no lock (a terminal program, ser2net) are not stopped by it.
+    // An advisory lock keeps a second one of our programs out, root's
+    // included; others that hold no lock (a terminal program, ser2net) are
+    // not stopped by it.
     if (::flock(pimpl->port.native_handle(), LOCK_EX | LOCK_NB) != 0)
-      throw boost::system::system_error(errno == EWOULDBLOCK ? EBUSY : errno, boost::system::system_category());
+      throw boost::system::system_error(errno == EWOULDBLOCK
+                                            ? MakeLinkError(LinkError::PortInUse)
+                                            : boost::system::error_code(errno, boost::system::system_category()));
+    // Exclusive mode refuses any later open but root's, whether the opener
+    // takes the lock or not.
+    ::ioctl(pimpl->port.native_handle(), TIOCEXCL);
     pimpl->port.set_option(asio::serial_port_base::baud_rate(baudRate));
     pimpl->port.set_option(opt_parity);
     pimpl->port.set_option(opt_csize);
@@ -255,6 +267,9 @@ void AsyncSerial::closePort() {
   pimpl->OnStream([this](auto& stream) {
     boost::system::error_code ec;
     if (!stream.is_open()) return;
+    // The exclusive mode would outlast us while another opener (a
+    // simulator's own end) keeps the terminal open.
+    if (!pimpl->network) ::ioctl(stream.native_handle(), TIOCNXCL);
     stream.cancel(ec);
     if (ec) setFailed(true);
     stream.close(ec);

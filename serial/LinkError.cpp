@@ -31,6 +31,8 @@ class Category : public boost::system::error_category {
         return "the server did not set the baud rate asked for";
       case LinkError::TelnetError:
         return "the server broke the telnet protocol";
+      case LinkError::PortInUse:
+        return "port in use (Device or resource busy)";
     }
     return "network link error";
   }

@@ -17,6 +17,7 @@ enum class LinkError {
   BinaryRefused,
   BaudNotSet,
   TelnetError,
+  PortInUse,  // a serial device that another program holds
 };
 
 const boost::system::error_category& LinkCategory();

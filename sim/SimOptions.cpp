@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <functional>
 #include <map>
+#include <set>
 
 namespace sim {
 namespace {
@@ -126,6 +127,7 @@ ParseResult ParseSimOptions(const std::vector<std::string>& args) {
       {"--marker", [&](const std::string& v) { return !(o.markerLog = v).empty(); }},
   };
 
+  std::set<std::string> seen;
   for (size_t i = 0; i < args.size(); ++i) {
     std::string name = args[i], value;
     bool inlineValue = false;
@@ -136,6 +138,11 @@ ParseResult ParseSimOptions(const std::vector<std::string>& args) {
         name = name.substr(0, eq);
         inlineValue = true;
       }
+    }
+    // A second value would silently replace the first.
+    if (name.rfind("--", 0) == 0 && name != "--help" && !seen.insert(name).second) {
+      r.error = "option " + name + " given twice";
+      return r;
     }
     if (name == "--help" || name == "-h") {
       o.help = true;

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "protocol/KXPacket.h"
+#include "serial/StdDescriptors.h"
 #include "sim/SimCommand.h"
 #include "sim/SimFaults.h"
 #include "sim/SimOptions.h"
@@ -116,6 +117,9 @@ class Simulator {
 
   int Run() {
     if (!opt_.linkPath.empty() && !LinkPathFree()) return 2;
+    // The device is checked before any file is touched.
+    if (!opt_.devicePath.empty())
+      if (const int status = OpenDevice(); status != 0) return status;
     if (!OpenFiles() || !OpenLine()) return 1;
     // The counters file is written once before anything is announced: one
     // that cannot be written fails now, with the reason, not later in silence.
@@ -172,17 +176,26 @@ class Simulator {
     return false;
   }
 
-  bool OpenLine() {
-    if (!opt_.devicePath.empty()) {
-      fd_ = open(opt_.devicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-      if (fd_ < 0) {
-        std::fprintf(stderr, "lds-sim: cannot open %s: %s\n", opt_.devicePath.c_str(), std::strerror(errno));
-        return false;
-      }
-      if (isatty(fd_)) MakeRaw(fd_, opt_.baud);
-      path_ = opt_.devicePath;
-      return true;
+  // Only a terminal device takes the packets as a line: a regular file
+  // would be overwritten from its first byte. 0, or the exit status.
+  int OpenDevice() {
+    fd_ = open(opt_.devicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd_ < 0) {
+      std::fprintf(stderr, "lds-sim: cannot open %s: %s\n", opt_.devicePath.c_str(), std::strerror(errno));
+      return 1;
     }
+    if (!isatty(fd_)) {
+      std::fprintf(stderr, "lds-sim: %s is not a terminal device; --device needs a serial port or a terminal\n",
+                   opt_.devicePath.c_str());
+      return 2;
+    }
+    MakeRaw(fd_, opt_.baud);
+    path_ = opt_.devicePath;
+    return 0;
+  }
+
+  bool OpenLine() {
+    if (fd_ >= 0) return true;  // the device, opened first
     char name[256] = {};
     int master = -1, slave = -1;
     if (openpty(&master, &slave, name, nullptr, nullptr) != 0) {
@@ -475,6 +488,7 @@ class Simulator {
 }  // namespace
 
 int main(int argc, char** argv) {
+  EnsureStandardDescriptors();
   sim::ParseResult parsed = sim::ParseSimOptions(std::vector<std::string>(argv + 1, argv + argc));
   if (!parsed.ok) {
     std::fprintf(stderr, "lds-sim: %s\n%s", parsed.error.c_str(), sim::SimUsage());

@@ -176,7 +176,7 @@ TEST_F(Network, FailuresGiveTheirReason) {
       {"rfc2217://127.0.0.1:" + std::to_string(telnet.Port()), "the server refused RFC 2217 (COM-PORT-OPTION)", ""},
       {"tcp://sensor.lds.invalid:2000", "name not found", ""},
       {"tcp://[::1", "unclosed [ around the IPv6 address in \"tcp://[::1\" (expected tcp://HOST:PORT)", ""},
-      {device.SlavePath(), "Device or resource busy", ""},
+      {device.SlavePath(), "port in use (Device or resource busy)", ""},
       {resetting, "", "the connection was reset"},
   };
   for (const auto& [port, onConnect, later] : rows) {

@@ -3,11 +3,14 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <pcl/io/pcd_io.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <atomic>
 #include <csignal>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <regex>
@@ -37,6 +40,7 @@ class Road : public ::testing::Test {
   }
   void TearDown() override {
     for (auto& sim : sims) sim->Signal(SIGTERM), sim->Wait(5s);
+    umount2(P("small").c_str(), MNT_DETACH);
     fs::remove_all(dir);
   }
   std::string P(const std::string& name) const { return (dir / name).string(); }
@@ -230,7 +234,23 @@ TEST_F(Road, WriteErrorsStopTheRecordingAndAStallLosesNothing) {
   auto capped = Record({"--port", port, "--baud", "460800", "--csv", P("capped.csv")}, 20000);
   EXPECT_EQ(capped->Wait(20s), 1);
   EXPECT_NE(capped->Err().find("File too large; recording stopped"), std::string::npos) << capped->Err();
-  EXPECT_EQ(ReadFile(P("capped.csv")).size(), 20000u);
+  // The file is cut back after its last whole row.
+  const std::string cappedRows = ReadFile(P("capped.csv"));
+  EXPECT_GT(cappedRows.size(), 19950u);
+  EXPECT_EQ(cappedRows.back(), '\n');
+  // A full disk, where a small one can be mounted (as root).
+  fs::create_directory(P("small"));
+  if (mount("tmpfs", P("small").c_str(), "tmpfs", 0, "size=64k") == 0) {
+    auto disk = Record({"--port", port, "--baud", "460800", "--csv", P("small/a.csv"), "--stats", P("small/s.csv")});
+    EXPECT_EQ(disk->Wait(20s), 1);
+    EXPECT_NE(disk->Err().find("No space left on device; recording stopped"), std::string::npos) << disk->Err();
+    const std::string rows = ReadFile(P("small/a.csv")), stats = ReadFile(P("small/s.csv"));
+    EXPECT_GT(rows.size(), 50000u);
+    EXPECT_EQ(rows.back(), '\n');
+    EXPECT_TRUE(stats.empty() || stats.back() == '\n') << stats;
+  } else {
+    std::printf("full disk not tried: cannot mount a tmpfs: %s\n", std::strerror(errno));
+  }
 
   port = StartSim({"--baud", "460800", "--pps", "max", "--stats-file", P("sim.stats")});
   auto stalled = Record({"--port", port, "--baud", "460800", "--seconds", "1.5", "--csv", P("a.csv"), "--pcd", P("d")});
@@ -262,7 +282,24 @@ TEST_F(Road, MisuseGetsAClearMessageAndLeavesNothingBehind) {
     std::string message;
     std::vector<std::string> absent;
   };
+  // One simulator's port held by a recorder; another free for a recorder
+  // started with standard output and error closed. Both are checked below.
+  StartSim({"--stats-file", P("held.stats")}, "held");
+  StartSim({"--stats-file", P("free.stats")}, "free");
+  auto holder = Record({"--port", P("held"), "--seconds", "3", "--csv", P("held.csv")});
+  ASSERT_TRUE(WaitFor([&] { return ReadFile(P("held.csv")).size() > 1000; }, 10s)) << holder->Err();
   const Row rows[] = {
+      {LDS_RECORD_PATH,
+       {"--port", "@held", "--csv", "@y.csv"},
+       1,
+       "cannot open serial port " + P("held") + ": port in use (Device or resource busy)",
+       {"y.csv"}},
+      {"/bin/sh",
+       {"-c", "exec \"$0\" \"$@\" >&- 2>&-", LDS_RECORD_PATH, "--port", "@free", "--seconds", "1", "--csv",
+        "@closed.csv"},
+       0,
+       "",
+       {}},
       {LDS_RECORD_PATH,
        {"--port", "/nonexistent", "--csv", "@x.csv", "--raw", "@x.raw", "--pcd", "@d"},
        1,
@@ -272,6 +309,17 @@ TEST_F(Road, MisuseGetsAClearMessageAndLeavesNothingBehind) {
       {LDS_RECORD_PATH, {"--port", "p", "--pcd", "@F", "--raw", "@./F"}, 2, "name the same file", {"F"}},
       {LDS_RECORD_PATH, {"--port", "p", "--csv", "@F", "--stats", "@F"}, 2, "--csv and --stats name the same", {"F"}},
       {LDS_RECORD_PATH, {"--port", "p", "--csv", "@a", "--csv", "@b"}, 2, "option --csv given twice", {"a", "b"}},
+      // Through a dangling link, and through a chain of them from another folder.
+      {LDS_RECORD_PATH,
+       {"--port", "p", "--csv", "@y.csv", "--stats", "@ylink.csv"},
+       2,
+       "--csv and --stats name the same file",
+       {"y.csv"}},
+      {LDS_RECORD_PATH,
+       {"--port", "p", "--csv", "@y.csv", "--raw", "@sub/up"},
+       2,
+       "--csv and --raw name the same",
+       {"y.csv"}},
       {LDS_RECORD_PATH, {"--port", "p", "--baud", "12345"}, 2, "--baud must be 115200, 230400 or 460800", {}},
       {LDS_RECORD_PATH, {"--port", "p", "--baud", "50"}, 2, "--baud must be", {}},
       {LDS_RECORD_PATH, {"--port", "tcp://robot", "--csv", "@x.csv"}, 2, "--port: no port after the host", {"x.csv"}},
@@ -285,10 +333,15 @@ TEST_F(Road, MisuseGetsAClearMessageAndLeavesNothingBehind) {
       {LDS_SIM_PATH, {"--link", "@devlink"}, 2, "devlink already exists", {}},
       {LDS_SIM_PATH, {"--replay", "@dir"}, 1, "cannot read " + P("dir") + ": Is a directory", {}},
       {LDS_SIM_PATH, {"--stats-file", "@none/s"}, 1, "cannot write " + P("none/s") + ": No such file", {"none"}},
+      {LDS_SIM_PATH, {"--device", "@taken", "--autostart"}, 2, P("taken") + " is not a terminal device", {}},
+      {LDS_SIM_PATH, {"--link", "@a", "--link", "@b"}, 2, "option --link given twice", {"a", "b"}},
   };
   std::ofstream(P("taken")) << "keep";
   ASSERT_EQ(symlink("/dev/null", P("devlink").c_str()), 0);
   fs::create_directory(P("dir"));
+  ASSERT_EQ(symlink("y.csv", P("ylink.csv").c_str()), 0);
+  fs::create_directory(P("sub"));
+  ASSERT_EQ(symlink("../ylink.csv", P("sub/up").c_str()), 0);
   for (const Row& row : rows) {
     std::vector<std::string> argv = {row.program};
     for (const std::string& a : row.args) argv.push_back(a[0] == '@' ? P(a.substr(1)) : a);
@@ -299,6 +352,12 @@ TEST_F(Road, MisuseGetsAClearMessageAndLeavesNothingBehind) {
   }
   EXPECT_EQ(ReadFile(P("taken")), "keep");
   EXPECT_EQ(fs::read_symlink(P("devlink")), "/dev/null");
+  // The holder kept every point, and so did the recorder without a console.
+  EXPECT_EQ(holder->Wait(10s), 0) << holder->Err();
+  EXPECT_NE(holder->Out().find(" 0 points lost"), std::string::npos) << holder->Out();
+  for (auto& sim : sims) sim->Signal(SIGTERM), sim->Wait(5s);
+  EXPECT_EQ(static_cast<long>(Lines(ReadFile(P("held.csv"))).size()) - 1, Stat(P("held.stats"), "points"));
+  EXPECT_EQ(static_cast<long>(Lines(ReadFile(P("closed.csv"))).size()) - 1, Stat(P("free.stats"), "points"));
 }
 
 }  // namespace

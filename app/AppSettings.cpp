@@ -1,10 +1,14 @@
 #include "app/AppSettings.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSaveFile>
 #include <QSettings>
+#include <QTemporaryDir>
 #include <cmath>
+#include <functional>
 
 #include "app/Language.h"
 
@@ -40,6 +44,41 @@ double ReadDouble(const QSettings& s, const char* key, double low, double high, 
   bool ok = false;
   const double v = Text(s, key).toDouble(&ok);
   return ok && std::isfinite(v) && v >= low && v <= high ? v : fallback;
+}
+
+// Writes the settings that `fill` sets as the whole settings file. QSettings
+// replaces a file through QSaveFile too, but of a failure it says only that
+// there was one, not why. So it writes a scratch copy in the temporary
+// folder, and QSaveFile puts the copy's bytes in place: the old file stays
+// until the new one is complete, and a failure comes with the system's reason.
+bool Write(const std::function<void(QSettings&)>& fill, QString* error) {
+  QByteArray bytes;
+  {
+    const QTemporaryDir scratch;
+    QSettings s(scratch.path() + "/settings.conf", QSettings::IniFormat);
+    fill(s);
+    s.sync();
+    QFile copy(s.fileName());
+    // The file is smaller than a disk block: on a full disk none of it is
+    // written, and QSettings may not notice (see the flush below).
+    if (!scratch.isValid() || s.status() != QSettings::NoError || !copy.open(QIODevice::ReadOnly) ||
+        (bytes = copy.readAll()).isEmpty()) {
+      *error = QCoreApplication::translate("AppSettings", "无法在临时文件夹 %1 中写入").arg(QDir::tempPath());
+      return false;
+    }
+  }
+  const QString path = AppSettings::FileName();
+  // Saved on every change, and again on closing: an unchanged file is not written again.
+  QFile old(path);
+  if (old.size() == bytes.size() && old.open(QIODevice::ReadOnly) && old.readAll() == bytes) return true;
+  QDir().mkpath(QFileInfo(path).absolutePath());
+  QSaveFile file(path);
+  // Flushed before the commit: Qt 5.15's commit misses an error of its own
+  // last flush, and on a full disk puts an empty file in place of the old one.
+  if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.flush() && file.commit())
+    return true;
+  *error = file.errorString();
+  return false;
 }
 
 }  // namespace
@@ -79,36 +118,41 @@ WindowSettings AppSettings::Load() {
   return w;
 }
 
-bool AppSettings::Save(const WindowSettings& w) {
+QString AppSettings::FileName() { return QSettings(kOrganisation, kApplication).fileName(); }
+
+bool AppSettings::Save(const WindowSettings& w, QString* error) {
   Language language = Language::Chinese;
-  bool keepLanguage = false;
-  QString path;
-  {
-    const QSettings old(kOrganisation, kApplication);
-    keepLanguage = ParseLanguage(Text(old, kLanguageKey), &language);
-    path = old.fileName();
-  }
-  // Start from an empty file: what a damaged one held is dropped, not merged,
-  // and one that cannot even be read is replaced.
-  QFile::remove(path);
-  QSettings s(kOrganisation, kApplication);
-  if (keepLanguage) s.setValue(kLanguageKey, LanguageCode(language));
-  s.setValue("link/port", w.port);
-  s.setValue("link/baud", w.baud);
-  s.setValue("view/pointSize", w.pointSize);
-  s.setValue("view/trails", w.trails);
-  s.setValue("view/rotation", w.rotationSign < 0 ? "clockwise" : "counterclockwise");
-  s.setValue("scan/angleOffset", static_cast<double>(w.angleOffset));
-  s.setValue("scan/angleCalib", w.scan.enableAngleCalib);
-  s.setValue("scan/pointFilter", w.scan.enableAlgoFilter);
-  s.setValue("scan/distCorrect", w.scan.enableDistCorrect);
-  s.setValue("scan/edgeFilter", w.scan.enableAngleEdgeFilter);
-  s.setValue("scan/waterNoiseFilter", w.scan.enableWaterNoiseFilter);
-  s.setValue("scan/diffThr", w.scan.diffThr);
-  s.setValue("scan/minRange", w.scan.filterMinRange);
-  s.setValue("scan/maxRange", w.scan.filterMaxRange);
-  s.setValue("scan/intensityThr", w.scan.filterIntensityThr);
-  s.setValue("file/saveDir", w.saveDir);
-  s.sync();
-  return s.status() == QSettings::NoError;
+  const bool keepLanguage = ParseLanguage(Text(QSettings(kOrganisation, kApplication), kLanguageKey), &language);
+  // Only the values written here: what a damaged file held is dropped, not merged.
+  return Write(
+      [&](QSettings& s) {
+        if (keepLanguage) s.setValue(kLanguageKey, LanguageCode(language));
+        s.setValue("link/port", w.port);
+        s.setValue("link/baud", w.baud);
+        s.setValue("view/pointSize", w.pointSize);
+        s.setValue("view/trails", w.trails);
+        s.setValue("view/rotation", w.rotationSign < 0 ? "clockwise" : "counterclockwise");
+        s.setValue("scan/angleOffset", static_cast<double>(w.angleOffset));
+        s.setValue("scan/angleCalib", w.scan.enableAngleCalib);
+        s.setValue("scan/pointFilter", w.scan.enableAlgoFilter);
+        s.setValue("scan/distCorrect", w.scan.enableDistCorrect);
+        s.setValue("scan/edgeFilter", w.scan.enableAngleEdgeFilter);
+        s.setValue("scan/waterNoiseFilter", w.scan.enableWaterNoiseFilter);
+        s.setValue("scan/diffThr", w.scan.diffThr);
+        s.setValue("scan/minRange", w.scan.filterMinRange);
+        s.setValue("scan/maxRange", w.scan.filterMaxRange);
+        s.setValue("scan/intensityThr", w.scan.filterIntensityThr);
+        s.setValue("file/saveDir", w.saveDir);
+      },
+      error);
+}
+
+bool AppSettings::SaveLanguage(Language language, QString* error) {
+  const QSettings old(kOrganisation, kApplication);
+  return Write(
+      [&](QSettings& s) {
+        for (const QString& key : old.allKeys()) s.setValue(key, old.value(key));
+        s.setValue(kLanguageKey, LanguageCode(language));
+      },
+      error);
 }

@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include "app/Language.h"
 #include "scan/FrameAssembler.h"
 
 // What the window remembers between starts. The member defaults are the
@@ -22,11 +23,15 @@ struct WindowSettings {
 // checks each field on its own: a missing, unreadable, out-of-range or
 // mistyped value falls back to its default and leaves the others alone.
 // Saving rewrites the whole file, so a damaged one is replaced cleanly; the
-// keys of others (the language) are kept.
+// language is kept. The new file replaces the old one only once it has been
+// written in full: a save that fails (a full disk) leaves the old file as it was.
 class AppSettings {
  public:
   static WindowSettings Defaults();
   static WindowSettings Load();
-  // False when the file cannot be written.
-  static bool Save(const WindowSettings& settings);
+  // False, with the system's reason, when the file cannot be written.
+  static bool Save(const WindowSettings& settings, QString* error);
+  // The language for the next start, with the other settings as the file holds them.
+  static bool SaveLanguage(Language language, QString* error);
+  static QString FileName();
 };

@@ -2,7 +2,6 @@
 
 #include <QFile>
 #include <QString>
-#include <QTextStream>
 #include <atomic>
 #include <cstdint>
 #include <mutex>
@@ -12,7 +11,7 @@
 
 // 文件 → 保存.csv: every filed point as an `angle,dist,intensity` row. The GUI
 // thread starts and stops a recording, the worker writes the rows; the file
-// and its stream are touched only under one lock.
+// is touched only under one lock.
 class CsvRecorder {
  public:
   enum class Outcome { Recording, OpenFailed, HeaderFailed };
@@ -22,7 +21,7 @@ class CsvRecorder {
   void Stop();
   bool Active() const { return active.load(); }
   // Writes the rows while recording. False when a write failed: the recording
-  // has then ended, and what reached the file stays there.
+  // has then ended, and the file keeps every whole row that reached it.
   bool Write(const std::vector<KXScanPoint>& rows);
 
   // Of the last recording started: whether its file was there before (the
@@ -32,10 +31,10 @@ class CsvRecorder {
   QString Error();
 
  private:
-  // Why the file takes no more rows, in the system's words. Caller holds the lock.
-  QString Reason();
-  // Closes the file and drops whatever the stream could not write. Caller holds the lock.
-  void Close();
+  // Writes whole lines; returns the lines that reached the file. One that
+  // reached it in part (a disk filling up) is cut off again, so that the file
+  // ends with a whole row. Caller holds the lock.
+  uint64_t WriteLines(const QByteArray& lines, bool* ok);
 
   std::atomic<bool> active{false};
   std::atomic<uint64_t> rows{0};
@@ -43,5 +42,4 @@ class CsvRecorder {
   QString error;
   std::mutex mutex;
   QFile file;
-  QTextStream stream;
 };

@@ -8,6 +8,7 @@
 #include <QSettings>
 #include <cstdio>
 
+#include "app/AppSettings.h"
 #include "app/StatusLine.h"
 
 // The English translation is compiled into the program (lds_translations.qrc),
@@ -103,13 +104,14 @@ void AddLanguageMenu(QMenu* menu, StatusLine* status) {
     group->addAction(action);
     const QString confirmation = QString::fromUtf8(e.confirmation);
     QObject::connect(action, &QAction::triggered, status, [status, language = e.language, confirmation] {
-      QSettings settings(kOrganisation, kApplication);
-      settings.setValue(kLanguageKey, LanguageCode(language));
-      settings.sync();
-      if (settings.status() == QSettings::NoError)
+      QString error;
+      if (AppSettings::SaveLanguage(language, &error)) {
         status->SetNote(confirmation);
-      else
-        status->SetNote(QCoreApplication::translate("Language", "无法保存语言选择：%1").arg(settings.fileName()));
+        return;
+      }
+      const QString file = AppSettings::FileName();
+      qWarning("lds-tool: the language could not be saved to %s: %s", qPrintable(file), qPrintable(error));
+      status->SetNote(QCoreApplication::translate("Language", "无法保存语言选择 %1：%2").arg(file, error));
     });
   }
 }

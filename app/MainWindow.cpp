@@ -171,7 +171,12 @@ void MainWindow::ApplySettings(const WindowSettings& s) {
 }
 
 void MainWindow::SaveSettings() {
-  if (!AppSettings::Save(GatherSettings())) qWarning("lds-tool: the settings could not be saved");
+  QString error;
+  if (AppSettings::Save(GatherSettings(), &error)) return;
+  // The old file stays as it was; the next change, or closing, tries again.
+  const QString file = AppSettings::FileName();
+  qWarning("lds-tool: the settings could not be saved to %s: %s", qPrintable(file), qPrintable(error));
+  status->SetNote(tr("无法保存设置 %1：%2").arg(file, error));
 }
 
 // ---------------------------------------------------------------------------

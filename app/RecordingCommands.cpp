@@ -50,7 +50,7 @@ RecordingCommands::RecordingCommands(KXProtocol* protocol, FeedGate* gate, Diagn
 
   fileMenu->addSeparator();
   // The controller belongs to the window, where its tool bar goes.
-  replay = new ReplayController(protocol, gate, window, fileMenu, saveDir);
+  replay = new ReplayController(protocol, gate, window, fileMenu, status, saveDir);
   connect(replay, &ReplayController::aboutToOpen, this, [this](const QString& path) {
     emit replayOpening();
     emit settingsChanged();  // the folder

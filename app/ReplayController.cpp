@@ -12,6 +12,7 @@
 #include <QToolBar>
 
 #include "app/FeedGate.h"
+#include "app/StatusLine.h"
 #include "protocol/KXProtocol.h"
 
 namespace {
@@ -21,8 +22,8 @@ constexpr int kTickMs = 2;
 }  // namespace
 
 ReplayController::ReplayController(KXProtocol* protocol, FeedGate* gate, QMainWindow* window, QMenu* fileMenu,
-                                   QString* lastDir)
-    : QObject(window), protocol(protocol), gate(gate), window(window), lastDir(lastDir) {
+                                   StatusLine* status, QString* lastDir)
+    : QObject(window), protocol(protocol), gate(gate), window(window), status(status), lastDir(lastDir) {
   QAction* openAction = fileMenu->addAction(tr("打开录制…"));
   openAction->setObjectName("actionOpenReplay");
   connect(openAction, &QAction::triggered, this, [this] {
@@ -51,17 +52,37 @@ QString ReplayController::RecordingPath(const QString& typed) {
   return info.exists() || info.fileName().contains('.') ? typed : typed + ".raw";
 }
 
-bool ReplayController::Open(const QString& path) {
-  std::string error;
-  ReplayCursor opened;
-  if (!opened.Open(path.toStdString(), error)) {
-    QMessageBox::critical(window, tr("错误"),
-                          tr("打开录制文件失败！") + "\n" + path + "\n" + QString::fromStdString(error));
-    return false;
+ReplayController::~ReplayController() {
+  if (loader.joinable()) loader.join();
+}
+
+void ReplayController::Open(const QString& path) {
+  if (loading) return;
+  if (loader.joinable()) loader.join();  // done with the last file
+  loading = true;
+  status->SetNote(tr("正在读取 %1…").arg(path));
+  // Up to 512 MiB to read and index: the window goes on meanwhile.
+  loader = std::thread([this, path] {
+    auto opened = std::make_shared<ReplayCursor>();
+    std::string error;
+    if (!opened->Open(path.toStdString(), error)) opened.reset();
+    QMetaObject::invokeMethod(
+        this, [this, path, opened, error] { Opened(path, opened, QString::fromStdString(error)); },
+        Qt::QueuedConnection);
+  });
+}
+
+void ReplayController::Opened(const QString& path, const std::shared_ptr<ReplayCursor>& opened, const QString& error) {
+  loading = false;
+  if (!opened) {
+    status->SetNote(tr("无法打开 %1：%2").arg(path, error));
+    QMessageBox::critical(window, tr("错误"), tr("打开录制文件失败！") + "\n" + path + "\n" + error);
+    return;
   }
+  status->SetNote(QString());
   Close();
   emit aboutToOpen(path);
-  cursor = std::move(opened);
+  cursor = std::move(*opened);
   float offset = 0.0f;
   protocol->GetAngleOffset(&offset);
   cursor.SetAngleOffset(offset);
@@ -132,7 +153,6 @@ bool ReplayController::Open(const QString& path) {
 
   Restart();
   playAction->setChecked(true);
-  return true;
 }
 
 void ReplayController::Close() {

@@ -4,6 +4,8 @@
 #include <QObject>
 #include <QString>
 #include <QTimer>
+#include <memory>
+#include <thread>
 
 #include "app/ReplayCursor.h"
 
@@ -15,6 +17,7 @@ class QMainWindow;
 class QMenu;
 class QSlider;
 class QToolBar;
+class StatusLine;
 
 // 文件 → 打开录制…: plays a raw recording into the window's protocol object,
 // so that the worker, the view, the CSV rows and the counters take it as a
@@ -29,11 +32,15 @@ class ReplayController : public QObject {
   // Adds its entries to `fileMenu`; `lastDir` is the window's last folder.
   // Through `gate` it has the worker reset its frame when decoding starts
   // anew, and keep a jump's warm-up out of the CSV file.
-  ReplayController(KXProtocol* protocol, FeedGate* gate, QMainWindow* window, QMenu* fileMenu, QString* lastDir);
+  ReplayController(KXProtocol* protocol, FeedGate* gate, QMainWindow* window, QMenu* fileMenu, StatusLine* status,
+                   QString* lastDir);
+  ~ReplayController() override;
 
   bool IsOpen() const { return open; }
-  // Opens and starts playing; a file that cannot be read gives a message box.
-  bool Open(const QString& path);
+  // Reads the file beside the event loop, then plays it; a file that cannot
+  // be read gives a message box and the reason on the status line. Ignored
+  // while another file is being read.
+  void Open(const QString& path);
   void Close();
   bool Playing() const { return cursor.Playing(); }
   QString Position() const;
@@ -54,6 +61,8 @@ class ReplayController : public QObject {
   void closed();
 
  private:
+  // The file has been read (`opened`), or could not be, for `error`.
+  void Opened(const QString& path, const std::shared_ptr<ReplayCursor>& opened, const QString& error);
   void SetPlaying(bool play);
   void Tick();
   void Restart();
@@ -65,7 +74,10 @@ class ReplayController : public QObject {
   KXProtocol* protocol;
   FeedGate* gate;
   QMainWindow* window;
+  StatusLine* status;
   QString* lastDir;
+  std::thread loader;
+  bool loading = false;
   ReplayCursor cursor;
   bool open = false;
   QTimer timer;

@@ -7,6 +7,8 @@
 #include "app/AppOptions.h"
 #include "app/Language.h"
 #include "app/MainWindow.h"
+#include "app/StopSignals.h"
+#include "serial/StdDescriptors.h"
 #include "viewer/vtkViewer.h"
 
 namespace {
@@ -35,6 +37,8 @@ void StartupMessageHandler(QtMsgType type, const QMessageLogContext&, const QStr
 }  // namespace
 
 int main(int argc, char* argv[]) {
+  // Before any file is opened: a closed stdout or stderr would otherwise take the first one.
+  EnsureStandardDescriptors();
   QStringList args;
   for (int i = 1; i < argc; ++i) args << QString::fromLocal8Bit(argv[i]);
   const AppOptions options = ParseAppOptions(args);
@@ -54,6 +58,8 @@ int main(int argc, char* argv[]) {
   QApplication app(argc, argv);
   qInstallMessageHandler(nullptr);
   for (const QString& message : HeldMessages()) std::fprintf(stderr, "%s\n", qPrintable(message));
+  // Before the window, and so gone after it: a signal while it closes changes nothing.
+  const StopSignals stopSignals;
   const Translators translators(ChooseLanguage(options.language));
   MainWindow window;
   window.setWindowTitle(MainWindow::kWindowTitle);

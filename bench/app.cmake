@@ -14,3 +14,9 @@ if(LDS_GUI AND TARGET lds_app AND TARGET lds-sim)
   target_compile_definitions(screen_latency PRIVATE LDS_SIM_PATH="$<TARGET_FILE:lds-sim>")
   add_dependencies(screen_latency lds-sim)
 endif()
+
+# The window refusing a file it cannot replay: time, event-loop stall, peak memory.
+if(LDS_GUI AND TARGET lds_app)
+  add_executable(replay_refusal app/ReplayRefusal.cpp)
+  target_link_libraries(replay_refusal PRIVATE lds_app ${VTK_LIBRARIES})
+endif()

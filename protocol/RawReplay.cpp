@@ -1,9 +1,13 @@
 #include "protocol/RawReplay.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "protocol/KXPacket.h"
 #include "protocol/KXProtocol.h"
@@ -16,32 +20,50 @@ constexpr size_t kChunk = 512;
 // counts as none, so that a replay at the recorded pace does not stall.
 constexpr int64_t kMaxStepMs = 30000;
 // A replay holds its file in memory: about six hours at 230400 baud fit.
-// Anything larger (or an endless device such as /dev/zero) is refused.
+// Anything larger is refused, before a byte of it is read.
 constexpr size_t kMaxBytes = size_t{512} << 20;
 
 }  // namespace
 
 bool RawReplay::Open(const std::string& path, std::string& error) {
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) {
+  // Without waiting: a FIFO would otherwise hold the open until a writer comes.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  struct stat st = {};
+  if (fd < 0 || ::fstat(fd, &st) != 0) {
     error = std::strerror(errno);
+    if (fd >= 0) ::close(fd);
+    return false;
+  }
+  // Type and size before any byte is read: a FIFO or a device may never end.
+  std::string refused;
+  if (S_ISDIR(st.st_mode))
+    refused = std::strerror(EISDIR);
+  else if (!S_ISREG(st.st_mode))
+    refused = "not a regular file";
+  else if (static_cast<uint64_t>(st.st_size) > kMaxBytes)
+    refused = std::to_string(st.st_size >> 20) + " MiB, larger than 512 MiB";
+  if (!refused.empty()) {
+    ::close(fd);
+    error = refused;
     return false;
   }
   std::vector<uint8_t> data;
+  data.reserve(static_cast<size_t>(st.st_size));
   uint8_t block[65536];
-  size_t n = 0;
-  while ((n = std::fread(block, 1, sizeof block, f)) > 0) {
-    if (data.size() + n > kMaxBytes) {
-      std::fclose(f);
+  ssize_t n = 0;
+  while ((n = ::read(fd, block, sizeof block)) != 0) {
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) break;
+    if (data.size() + static_cast<size_t>(n) > kMaxBytes) {  // grown since
+      ::close(fd);
       error = "larger than 512 MiB";
       return false;
     }
     data.insert(data.end(), block, block + n);
   }
-  const bool failed = std::ferror(f) != 0;  // a directory, an I/O error
   const int reason = errno;
-  std::fclose(f);
-  if (failed) {
+  ::close(fd);
+  if (n < 0) {  // an I/O error
     error = std::strerror(reason);
     return false;
   }

@@ -18,7 +18,8 @@ class KXProtocol;
 // revolutions counted are the whole ones, between two such packets.
 class RawReplay {
  public:
-  // False with a reason when the file cannot be read. An empty file, or one
+  // False with a reason when the file cannot be read, or is not a regular
+  // file of at most 512 MiB (checked before reading). An empty file, or one
   // without a valid packet, opens and plays its bytes with no time.
   bool Open(const std::string& path, std::string& error);
   // The same from bytes in memory.

@@ -2,6 +2,13 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="en">
 <context>
+    <name>AppSettings</name>
+    <message>
+        <source>无法在临时文件夹 %1 中写入</source>
+        <translation>Cannot write in the temporary folder %1</translation>
+    </message>
+</context>
+<context>
     <name>DiagnosisDock</name>
     <message>
         <source>诊断</source>
@@ -86,8 +93,8 @@
         <translation>Language / 语言</translation>
     </message>
     <message>
-        <source>无法保存语言选择：%1</source>
-        <translation>Could not save the language choice: %1</translation>
+        <source>无法保存语言选择 %1：%2</source>
+        <translation>Could not save the language choice to %1: %2</translation>
     </message>
 </context>
 <context>
@@ -423,6 +430,10 @@
         <source>停止失败：传感器没有应答</source>
         <translation>Stopping failed: the sensor did not answer</translation>
     </message>
+    <message>
+        <source>无法保存设置 %1：%2</source>
+        <translation>Could not save the settings to %1: %2</translation>
+    </message>
 </context>
 <context>
     <name>QObject</name>
@@ -559,6 +570,14 @@
     <message>
         <source>文件中没有数据包</source>
         <translation>No packets in the file</translation>
+    </message>
+    <message>
+        <source>正在读取 %1…</source>
+        <translation>Reading %1…</translation>
+    </message>
+    <message>
+        <source>无法打开 %1：%2</source>
+        <translation>Cannot open %1: %2</translation>
     </message>
 </context>
 <context>

@@ -1,13 +1,17 @@
-// The window's plain parts, driven without a window: the replay's cursor
-// and the diagnosis plots.
+// The window's plain parts, driven without a window: the replay's cursor,
+// the diagnosis plots and the CSV recorder on a filling disk.
+#include <sys/resource.h>
+
 #include <QComboBox>
 #include <QLabel>
 #include <QtCharts/QChartView>
 #include <QtCharts/QLineSeries>
 #include <QtCharts/QValueAxis>
 #include <cmath>
+#include <csignal>
 #include <map>
 
+#include "app/CsvRecorder.h"
 #include "app/DiagnosisDock.h"
 #include "app/ReplayCursor.h"
 #include "app/StatusLine.h"
@@ -152,6 +156,33 @@ TEST(DiagnosisDockTest, EvenTicksWholeCountsAndBrokenLines) {
   dock.StartSource("replay.raw");
   revolutions(start - 1000, 5);  // measured before the switch, late to arrive
   EXPECT_EQ(dock.RevolutionsKept() + dock.SecondsKept(), 0u);
+}
+
+// A disk that fills up in the middle of a row (here a file size limit): the
+// file ends with the last whole row, what it held before stays, and the
+// count is the rows written.
+TEST(CsvRecorderTest, AFillingDiskLeavesWholeRows) {
+  const QTemporaryDir tmp;
+  QFile file(tmp.filePath("rows.csv"));
+  const QByteArray before = "angle,dist,intensity\n1.5,1000,9\n", row = "1.5,1000,9\n";
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(before) == before.size());
+  file.close();
+  rlimit saved{}, limit{};
+  getrlimit(RLIMIT_FSIZE, &saved);
+  limit = saved;
+  limit.rlim_cur = before.size() + 21 + 3 * row.size() + 5;  // the header, three rows and part of a fourth
+  const auto handler = signal(SIGXFSZ, SIG_IGN);             // a write past it then fails with EFBIG
+  setrlimit(RLIMIT_FSIZE, &limit);
+  CsvRecorder csv;
+  const bool started = csv.Start(file.fileName()) == CsvRecorder::Outcome::Recording;
+  const bool written = csv.Write(std::vector<KXScanPoint>(5, KXScanPoint{1.5f, 1000, 9}));
+  setrlimit(RLIMIT_FSIZE, &saved);
+  signal(SIGXFSZ, handler);
+  EXPECT_TRUE(started && !written);
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  EXPECT_EQ(file.readAll(), before + "angle,dist,intensity\n" + row.repeated(3));
+  EXPECT_EQ(csv.Rows(), 3u);
+  EXPECT_EQ(csv.Error(), "File too large");
 }
 
 }  // namespace

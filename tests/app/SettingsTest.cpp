@@ -1,5 +1,8 @@
 // What the window keeps between starts, the language it speaks, and the
 // program's command line.
+#include <sys/mount.h>
+#include <unistd.h>
+
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QDir>
@@ -8,6 +11,10 @@
 #include <QSettings>
 #include <QStatusBar>
 #include <QTest>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <memory>
 
 #include "app/Language.h"
 #include "app/LinkHealth.h"
@@ -85,6 +92,32 @@ TEST(SettingsTest, KeptBetweenStartsCheckedFieldByFieldAndRestored) {
   EXPECT_EQ(question, "恢复默认设置|把语言以外的所有设置恢复为首次启动时的状态？");
   EXPECT_EQ(Shown(again), first);
   EXPECT_EQ(Shown(*std::make_unique<MainWindow>()), first);  // saved at once
+}
+
+// A full disk: a save fails with the system's reason on the status line, and
+// the file keeps its bytes, on closing too. The disk is a small tmpfs.
+TEST(SettingsTest, AFailedSaveKeepsTheFileAndSaysWhy) {
+  OwnSettings settings;
+  const QString folder = settings.dir.path() + "/lds-tool";
+  ASSERT_TRUE(QDir().mkpath(folder));
+  if (mount("tmpfs", qPrintable(folder), "tmpfs", 0, "size=16k") != 0)
+    GTEST_SKIP() << "cannot mount a tmpfs to fill (" << strerror(errno) << ")";
+  const std::shared_ptr<void> unmount(nullptr, [&](void*) { umount2(qPrintable(folder), MNT_DETACH); });
+  auto window = std::make_unique<MainWindow>();
+  QAction* filter = Find<QAction>(*window, "actionAlgoFilter");
+  filter->trigger();  // saved at once
+  QFile file(folder + "/lds-tool.conf"), filler(folder + "/filler");
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly) && filler.open(QIODevice::WriteOnly));
+  const QByteArray saved = file.readAll();
+  file.close();
+  ASSERT_TRUE(saved.contains("pointFilter=true"));
+  while (filler.write(QByteArray(4096, 'x')) > 0 && filler.flush()) {
+  }
+  filter->trigger();
+  EXPECT_EQ(window->statusBar()->currentMessage(), "无法保存设置 " + file.fileName() + "：No space left on device");
+  window.reset();
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  EXPECT_EQ(file.readAll(), saved);
 }
 
 // Language choice with its own settings file and locale, both put back after.
@@ -179,6 +212,26 @@ TEST(ProgramTest, CommandLineAndMissingDisplay) {
     EXPECT_EQ(p.exitCode(), r.status) << r.args.join(' ').toStdString();
     EXPECT_TRUE(QString(p.readAllStandardOutput() + p.readAllStandardError()).contains(r.output))
         << r.args.join(' ').toStdString();
+  }
+}
+
+// SIGTERM, SIGINT and SIGHUP close the program as closing its window does,
+// with status 0, a message box open (a failed connect's) or not.
+TEST(ProgramTest, StopSignalsCloseTheWindow) {
+  for (int number : {SIGTERM, SIGINT, SIGHUP}) {
+    QTemporaryDir config;
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_CONFIG_HOME", config.path());
+    p.setProcessEnvironment(env);
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(LDS_TOOL_PATH, {"--port", "/dev/no-such-lds-port", "--connect"});
+    QByteArray output;
+    ASSERT_TRUE(WaitFor([&] { return (output += p.readAll()).contains("open serial port failed"); }, 20000))
+        << output.toStdString();
+    kill(static_cast<pid_t>(p.processId()), number);
+    ASSERT_TRUE(p.waitForFinished(10000)) << strsignal(number);
+    EXPECT_TRUE(p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0) << strsignal(number);
   }
 }
 

@@ -210,7 +210,7 @@ TEST(Replay, PlaysEveryByteAndStepsByRevolution) {
   EXPECT_FALSE(replay.Open("/nonexistent/replay.raw", error));
   EXPECT_FALSE(error.empty());
   EXPECT_FALSE(replay.Open(testing::TempDir(), error));  // a folder
-  EXPECT_FALSE(replay.Open("/dev/zero", error));         // endless: refused at the size limit
+  EXPECT_FALSE(replay.Open("/dev/zero", error));         // endless: no regular file
 }
 
 TEST(SerialPort, FailuresLeaveTheObjectUsable) {

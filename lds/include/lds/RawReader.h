@@ -17,7 +17,7 @@ namespace lds {
 // packets count in the link counters as they would live.
 class LDS_API RawReader {
  public:
-  // Reads the file (up to 512 MiB). Throws Error when it cannot be read or a
+  // Reads the file (a regular file, up to 512 MiB). Throws Error when it cannot be read or a
   // setting is invalid. An empty file is no error: it has no revolutions.
   explicit RawReader(const std::string& path, const Settings& settings = Settings());
   ~RawReader();

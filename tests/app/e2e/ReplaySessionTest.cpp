@@ -1,6 +1,8 @@
 // Sessions of the replay: raw bytes saved from a live link play back as the
 // same rows; recordings are named, listed and opened as typed; a jump shows
 // the frame of a linear play.
+#include <sys/stat.h>
+
 #include <QDir>
 #include <QListView>
 #include <QSlider>
@@ -66,17 +68,30 @@ TEST_F(SessionTest, ARawRecordingReplaysTheSameRevolutions) {
   EXPECT_TRUE(replayed.contains(liveRows))
       << liveRows.count('\n') << " live rows, " << replayed.count('\n') << " replayed";
 
-  // 关闭录制 takes the bar away; an unreadable file says so and leaves none.
+  // 关闭录制 takes the bar away. What is no recording is refused before a
+  // byte is read, says why and leaves no bar: neither a FIFO nor an endless
+  // device holds the window, nor is a huge file read up to the limit.
   Find<QAction>(*window, "actionCloseReplay")->trigger();
   auto barShown = [&] {
     auto* bar = window->findChild<QWidget*>("replayBar");
     return bar && bar->isVisible();
   };
   EXPECT_FALSE(barShown());
-  QString box;
-  answer.ThenBox(&box);
-  EXPECT_FALSE(window->findChild<ReplayController*>()->Open(tmp.path()));
-  EXPECT_TRUE(box.startsWith("错误|打开录制文件失败！")) << box.toStdString();
+  const QString fifo = tmp.filePath("fifo.raw"), huge = tmp.filePath("huge.raw");
+  ASSERT_EQ(mkfifo(qPrintable(fifo), 0600), 0);
+  QFile sparse(huge);
+  ASSERT_TRUE(sparse.open(QIODevice::WriteOnly) && sparse.resize(qint64{10} << 30));
+  for (const auto& [path, reason] : {std::pair<QString, QString>{tmp.path(), "Is a directory"},
+                                     {fifo, "not a regular file"},
+                                     {"/dev/zero", "not a regular file"},
+                                     {huge, "10240 MiB, larger than 512 MiB"}}) {
+    QString box;
+    answer.ThenBox(&box);
+    window->findChild<ReplayController*>()->Open(path);
+    EXPECT_TRUE(WaitFor([&] { return !box.isEmpty(); })) << path.toStdString();
+    EXPECT_EQ(box, "错误|打开录制文件失败！\n" + path + "\n" + reason);
+    EXPECT_TRUE(Line().startsWith("无法打开 " + path + "：" + reason)) << Line().toStdString();
+  }
   EXPECT_FALSE(barShown());
 }
 
@@ -130,9 +145,11 @@ TEST_F(SessionTest, RawRecordingsAreNamedListedAndOpenedAsTyped) {
     dialog->selectNameFilter(dialog->nameFilters().value(1));
     all = Listed(dialog, "run.raw take.bin take.raw");
   });
+  auto* replay = window->findChild<ReplayController*>();
   Find<QAction>(*window, "actionOpenReplay")->trigger();
   EXPECT_EQ(rawOnly, "run.raw take.raw");
   EXPECT_EQ(all, "run.raw take.bin take.raw");
+  ASSERT_TRUE(WaitFor([&] { return replay->IsOpen(); }));
   EXPECT_EQ(Find<QLabel>(*window, "replayFile")->text().trimmed(), "run.raw");
 }
 
@@ -183,7 +200,8 @@ TEST_F(SessionTest, ReplayJumpsToAnyRevolutionWithTheFrameOfALinearPlay) {
   };
   ASSERT_TRUE(act(
       [&] {
-        ASSERT_TRUE(replay->Open(room));
+        replay->Open(room);
+        ASSERT_TRUE(WaitFor([&] { return replay->IsOpen(); }));
         Find<QAction>(*window, "actionReplayPlay")->trigger();  // paused before a byte is played
       },
       0, 1));  // the empty frame of the start
@@ -213,9 +231,12 @@ TEST_F(SessionTest, ReplayJumpsToAnyRevolutionWithTheFrameOfALinearPlay) {
   EXPECT_TRUE(Rows(csvFile) == Rows(expectedFile))
       << Rows(csvFile).count('\n') << " rows written, " << Rows(expectedFile).count('\n') << " expected";
 
-  ASSERT_TRUE(replay->Open(junk));
-  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);  // the bar of the first file goes
-  EXPECT_TRUE(WaitFor([&] { return Find<QLabel>(*window, "replayPosition")->text() == "文件中没有数据包 · 结束"; }));
+  replay->Open(junk);
+  EXPECT_TRUE(WaitFor([&] {
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);  // the bar of the first file goes
+    auto* position = window->findChild<QLabel*>("replayPosition");
+    return position && position->text() == "文件中没有数据包 · 结束";
+  }));
   EXPECT_FALSE(Find<QSlider>(*window, "replaySlider")->isEnabled());
 }
 

@@ -253,7 +253,7 @@ void vtkViewer::InitScene() {
   frameCloud.reset(new pcl::PointCloud<pcl::PointXYZI>);
 
   auto renderer = vtkSmartPointer<vtkRenderer>::New();
-  auto renderWindow = vtkSmartPointer<vtkGenericOpenGLRenderWindow>::New();
+  vtkSmartPointer<vtkGenericOpenGLRenderWindow> renderWindow = SceneWidget::NewRenderWindow();
   // One sample per pixel: with multisampling (tried under Mesa's software
   // renderer) the one-pixel axis and measuring lines are blended into the
   // background and lose their exact grey and red.

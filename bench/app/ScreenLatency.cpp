@@ -8,10 +8,11 @@
 // one with the same parity is missed.
 // With "tcp" or "rfc2217" after the seconds, the window connects through a
 // real ser2net on 127.0.0.1 that serves the simulator's terminal, as a robot
-// would serve its sensor.
+// would serve its sensor. With WIDTHxHEIGHT, the whole window takes that size
+// (the screen must hold it).
 // A measuring program, not a test:
 //
-//   xvfb-run -a -s "-screen 0 1280x1024x24" build/bench/screen_latency SECONDS [tcp|rfc2217]
+//   xvfb-run -a -s "-screen 0 1920x1080x24" build/bench/screen_latency SECONDS [tcp|rfc2217] [1920x1080]
 #include <vtkObject.h>
 
 #include <QApplication>
@@ -24,6 +25,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <mutex>
 #include <thread>
@@ -127,7 +129,17 @@ int main(int argc, char** argv) {
   }
   QString port = QString(sim.readLine()).trimmed();
   std::unique_ptr<Ser2net> server;
-  const std::string via = argc > 2 ? argv[2] : "";
+  std::string via;
+  int width = 0, height = 0;
+  for (int i = 2; i < argc; ++i) {
+    char tail = 0;
+    if (std::sscanf(argv[i], "%dx%d%c", &width, &height, &tail) == 2 && width >= 640 && height >= 480) continue;
+    if (!via.empty() || std::strchr(argv[i], 'x')) {
+      std::fprintf(stderr, "expected tcp, rfc2217 or a size like 1920x1080 (at least 640x480), not %s\n", argv[i]);
+      return 2;
+    }
+    via = argv[i];
+  }
   if (via == "tcp" || via == "rfc2217") {
     server = std::make_unique<Ser2net>(tmp.path().toStdString(), port.toStdString(),
                                        via == "tcp" ? Ser2net::Accepter::Raw : Ser2net::Accepter::Rfc2217);
@@ -146,6 +158,7 @@ int main(int argc, char** argv) {
   QObject::connect(&window, &MainWindow::signalScanFrame, &window, [&](std::vector<KXScanPoint> f) {
     published += std::any_of(f.begin(), f.end(), [](const KXScanPoint& p) { return p.distance != 0; });
   });
+  if (width > 0) window.resize(width, height);
   window.show();
   window.UsePort(port, 230400, true);
 
@@ -204,6 +217,7 @@ int main(int argc, char** argv) {
       ++missed;
     }
   }
+  std::printf("window %dx%d, view %dx%d\n", window.width(), window.height(), view->width(), view->height());
   std::printf("window %d s: revolutions completed %zu, published frames %ld, presented %zu, missed %ld\n", seconds,
               completed.size(), publishedAtEnd - publishedAtStart, latencies.size(), missed);
   std::printf("latency from the last packet written to the display (ms): median %.1f, p99 %.1f, max %.1f\n",

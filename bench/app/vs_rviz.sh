@@ -28,9 +28,12 @@
 #   LDS_TRAILS=N   start lds-tool with trails of N revolutions (1 to 20)
 #   LDS_VIA=tcp|rfc2217  connect lds-tool through a real ser2net on 127.0.0.1
 #                  serving the simulator's terminal (default: the terminal)
+#   SIZE=WxH       both programs' whole windows are resized to W x H pixels
+#                  (xdotool windowsize) once they show; the display grows to
+#                  hold them (default 800x600, the tool's own first size)
 #
-# Installs rviz, ros-core, python3-rospy and python3-sensor-msgs from Debian
-# when missing. Everything talks over loopback; every process started here is
+# Installs rviz, ros-core, python3-rospy, python3-sensor-msgs and xdotool from
+# Debian when missing. Everything talks over loopback; every process started here is
 # stopped on exit, and a watchdog ends the run if it overstays.
 # cpu_*, rss_*, hwm_* and wall_* are set by name in measure().
 # shellcheck disable=SC2154
@@ -56,13 +59,20 @@ case "$only" in "" | rviz | lds-tool) ;; *) die "ONLY must be rviz or lds-tool, 
 [[ $baud =~ ^(115200|230400|460800)$ ]] || die "LDS_BAUD must be 115200, 230400 or 460800, not '$baud'"
 via=${LDS_VIA:-pty}
 case "$via" in pty | tcp | rfc2217) ;; *) die "LDS_VIA must be pty, tcp or rfc2217, not '$via'" ;; esac
+size=${SIZE:-800x600}
+[[ $size =~ ^([0-9]+)x([0-9]+)$ ]] || die "SIZE must be WIDTHxHEIGHT, like 1600x1000, not '$size'"
+width=${BASH_REMATCH[1]}
+height=${BASH_REMATCH[2]}
+((width >= 640 && width <= 3840 && height >= 480 && height <= 2160)) || die "SIZE must lie between 640x480 and 3840x2160, not '$size'"
 
 # ---------------------------------------------------------------------------
 # Debian packages for the RViz half
 
 install_missing() {
   local missing=() p
-  for p in rviz ros-core python3-rospy python3-sensor-msgs; do
+  local want=(xdotool)
+  [ "$only" = lds-tool ] || want+=(rviz ros-core python3-rospy python3-sensor-msgs)
+  for p in "${want[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
   done
   [ ${#missing[@]} -eq 0 ] && return 0
@@ -81,7 +91,7 @@ install_missing() {
   fi
   rm -f "$log"
 }
-[ "$only" = lds-tool ] || install_missing
+install_missing
 
 build=$(cd "$build" 2>/dev/null && pwd) || die "no folder $build"
 [ -z "${SHOTS:-}" ] || SHOTS=$(mkdir -p "$SHOTS" && cd "$SHOTS" && pwd)
@@ -185,7 +195,7 @@ watchdog=$!
 display=""
 for n in $(seq 150 199); do
   [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
-  launch xvfb Xvfb ":$n" -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$work/display"
+  launch xvfb Xvfb ":$n" -displayfd 3 -screen 0 "$((width > 1280 ? width : 1280))x$((height > 1024 ? height : 1024))x24" -nolisten tcp -noreset 3>"$work/display"
   for _ in $(seq 100); do
     [ -s "$work/display" ] && break
     proc_alive "$last" || break
@@ -205,7 +215,7 @@ done
 [ -n "$display" ] || { show_log xvfb; die "Xvfb did not start"; }
 export DISPLAY=$display
 export LIBGL_ALWAYS_SOFTWARE=1
-echo "== Display $DISPLAY (Xvfb, Mesa software rendering), warm-up $warmup s, window $seconds s"
+echo "== Display $DISPLAY (Xvfb, Mesa software rendering), windows of $size, warm-up $warmup s, measured $seconds s"
 
 hz=$(getconf CLK_TCK)
 
@@ -304,6 +314,18 @@ measure() {
   fi
 }
 
+# resize_window NAME PID: resizes the program's visible top-level window to
+# SIZE and checks that the display gave it that size.
+resize_window() {
+  local id geometry pid=$2
+  wait_for 30 eval 'id=$(xdotool search --onlyvisible --pid "$pid" 2>/dev/null | tail -1); [ -n "$id" ]' ||
+    die "$1 showed no window within 30 s"
+  xdotool windowsize "$id" "$width" "$height"
+  wait_for 10 eval 'geometry=$(xdotool getwindowgeometry "$id" 2>/dev/null | sed -n "s/.*Geometry: //p"); [ "$geometry" = "${width}x${height}" ]' ||
+    die "$1's window is ${geometry:-of unknown size}, not $size"
+  echo "   $1's window resized to $geometry"
+}
+
 # wait_for SECONDS CMD...: polls CMD every 0.2 s.
 wait_for() {
   local end=$(($(date +%s) + $1))
@@ -323,8 +345,8 @@ xmlrpc.client.ServerProxy(sys.argv[1]).getPid("/vs_rviz")' "$ROS_MASTER_URI" 2>/
 }
 subscribed() { grep -q '^subscribed' "$work/publisher.out"; }
 
-# A top-down view of the scan in the laser's own frame. The window is 800 x
-# 600 like the tool's, so that both renderers fill about as many pixels.
+# A top-down view of the scan in the laser's own frame, in a window of SIZE
+# like the tool's, so that both renderers fill about as many pixels.
 write_rviz_config() {
   cat >"$1" <<'EOF'
 Panels:
@@ -380,8 +402,8 @@ Visualization Manager:
       Value: TopDownOrtho (rviz)
     Saved: ~
 Window Geometry:
-  Height: 600
-  Width: 800
+  Height: HEIGHT
+  Width: WIDTH
   X: 0
   Y: 0
   Hide Left Dock: false
@@ -409,6 +431,7 @@ print(s.getsockname()[1])')
   launch publisher /usr/bin/python3 -u "$pub" $((seconds + warmup + 180))
   local pub_pid=$last
   write_rviz_config "$work/laserscan.rviz"
+  sed -i "s/HEIGHT$/$height/; s/WIDTH$/$width/" "$work/laserscan.rviz"
   launch rviz rviz -d "$work/laserscan.rviz"
   local rviz_pid=$last
   wait_for 120 subscribed || {
@@ -417,6 +440,7 @@ print(s.getsockname()[1])')
     die "rviz did not subscribe to /scan within 120 s"
   }
   proc_alive "$rviz_pid" || { show_log rviz; die "rviz exited"; }
+  resize_window rviz "$rviz_pid"
   echo "   rviz (pid $rviz_pid) subscribed to /scan; warming up $warmup s"
   pause "$warmup"
   proc_alive "$rviz_pid" || { show_log rviz; die "rviz exited during the warm-up"; }
@@ -495,6 +519,7 @@ print(s.getsockname()[1])')
     show_log tool
     die "lds-tool did not open $port within 60 s"
   }
+  resize_window lds-tool "$tool_pid"
   echo "   lds-tool (pid $tool_pid) connected to $port at $baud baud; warming up $warmup s"
   pause "$warmup"
   proc_alive "$tool_pid" || { show_log tool; die "lds-tool exited during the warm-up"; }

@@ -223,6 +223,10 @@ TEST(ProgramTest, StopSignalsCloseTheWindow) {
     QProcess p;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("XDG_CONFIG_HOME", config.path());
+    // The status is judged here, not leaks: under LeakSanitizer a whole
+    // program ended by a signal shows two blocks that Mesa's code, without
+    // frame pointers, leaves at exit, and the sanitizer's status replaces ours.
+    if (env.contains("ASAN_OPTIONS")) env.insert("ASAN_OPTIONS", env.value("ASAN_OPTIONS") + ":detect_leaks=0");
     p.setProcessEnvironment(env);
     p.setProcessChannelMode(QProcess::MergedChannels);
     p.start(LDS_TOOL_PATH, {"--port", "/dev/no-such-lds-port", "--connect"});

@@ -42,17 +42,26 @@ class SceneRenderWindow : public vtkGenericOpenGLRenderWindow {
 };
 vtkStandardNewMacro(SceneRenderWindow);
 
-}  // namespace
-
 // OpenGL's rows run bottom up and its pixels are R, G, B, A bytes; the
 // display's rows run top down with B, G, R, X. One pass turns the image over
 // and reorders each pixel in place, two rows at a time, four pixels at a
 // time (the compiler's vector types: SSE2 on x86-64).
 using Quad = uint32_t __attribute__((vector_size(16)));
 
+// Trades the words at `upper` and `lower` (the same place in the middle
+// row), each put in display order.
 template <typename Word>
-Word DisplayOrder(Word rgba) {  // each word little-endian 0xAABBGGRR
-  return (rgba & 0xff00u) | (rgba & 0xffu) << 16 | (rgba >> 16 & 0xffu) | 0xff000000u;
+void TradeInDisplayOrder(uchar* upper, uchar* lower) {
+  auto order = [](Word rgba) {  // each word little-endian 0xAABBGGRR
+    return (rgba & 0xff00u) | (rgba & 0xffu) << 16 | (rgba >> 16 & 0xffu) | 0xff000000u;
+  };
+  Word a, b;
+  std::memcpy(&a, upper, sizeof a);
+  std::memcpy(&b, lower, sizeof b);
+  a = order(a);
+  b = order(b);
+  std::memcpy(upper, &b, sizeof b);
+  std::memcpy(lower, &a, sizeof a);
 }
 
 void ToDisplayOrder(uchar* bits, qsizetype stride, int width, int height) {
@@ -60,26 +69,12 @@ void ToDisplayOrder(uchar* bits, qsizetype stride, int width, int height) {
     uchar* upper = bits + stride * top;
     uchar* lower = bits + stride * bottom;
     int x = 0;
-    for (; x + 4 <= width; x += 4) {
-      Quad a, b;
-      std::memcpy(&a, upper + 4 * x, sizeof a);
-      std::memcpy(&b, lower + 4 * x, sizeof b);
-      a = DisplayOrder(a);
-      b = DisplayOrder(b);
-      std::memcpy(upper + 4 * x, &b, sizeof b);
-      std::memcpy(lower + 4 * x, &a, sizeof a);
-    }
-    for (; x < width; ++x) {
-      uint32_t a, b;
-      std::memcpy(&a, upper + 4 * x, sizeof a);
-      std::memcpy(&b, lower + 4 * x, sizeof b);
-      a = DisplayOrder(a);
-      b = DisplayOrder(b);
-      std::memcpy(upper + 4 * x, &b, sizeof b);
-      std::memcpy(lower + 4 * x, &a, sizeof a);
-    }
+    for (; x + 4 <= width; x += 4) TradeInDisplayOrder<Quad>(upper + 4 * x, lower + 4 * x);
+    for (; x < width; ++x) TradeInDisplayOrder<uint32_t>(upper + 4 * x, lower + 4 * x);
   }
 }
+
+}  // namespace
 
 vtkSmartPointer<vtkGenericOpenGLRenderWindow> SceneWidget::NewRenderWindow() {
   return vtkSmartPointer<SceneRenderWindow>::New();

@@ -213,10 +213,8 @@ TEST_F(SessionTest, WriteErrorsEndTheRecordingAndSaySo) {
   EXPECT_EQ(failed, "错误|写入保存文件失败！");
   EXPECT_TRUE(Line().startsWith("写入 /dev/full 失败：No space left on device")) << Line().toStdString();
 
-  const QString full = tmp.path() + "/filling.csv";  // fills up while rows stream in
-  QFile before(full);                                // rows appended to it stay
-  ASSERT_TRUE(before.open(QIODevice::WriteOnly) && before.write("angle,dist,intensity\n1.5,1000,9\n") > 0);
-  before.close();
+  // Fills up while rows stream in (whole rows and the count: CsvRecorderTest).
+  const QString full = tmp.path() + "/filling.csv";
   rlimit old{}, small{};
   getrlimit(RLIMIT_FSIZE, &old);
   small = old;
@@ -237,10 +235,7 @@ TEST_F(SessionTest, WriteErrorsEndTheRecordingAndSaySo) {
   const QRegularExpressionMatch m =
       QRegularExpression("^写入 filling.csv 失败：File too large · 已写入 ([1-9]\\d+) 行").match(Line());
   EXPECT_TRUE(m.hasMatch()) << Line().toStdString();
-  // Whole rows only: the one the disk took in part is cut off again.
   int headers = 0;
-  EXPECT_EQ(CountRows(full, &headers), 1 + m.captured(1).toInt());
-  EXPECT_EQ(headers, 2);
 
   const QString after = tmp.path() + "/after.csv";
   Record(after);
